@@ -1,0 +1,39 @@
+// Judging and repairing the FAT32 boot sector and FSInfo sector pairs at the
+// volume start (slot 0) and their three copies (slots 3, 6 and 9).
+#pragma once
+
+#include <cstdint>
+
+#include "bootarea/boot_area_image.h"
+
+constexpr int PRIMARY_PAIR_SLOT = 0;
+constexpr int COPY_PAIR_A_SLOT = 3;
+constexpr int SIGNED_COPY_PAIR_SLOT = 6;
+constexpr int COPY_PAIR_B_SLOT = 9;
+
+// Results of boot_check_pair, in the order the tests are made.
+constexpr int PAIR_VALID = 0;
+constexpr int PAIR_BOOT_UNSIGNED = 1;      // also: sectors per cluster below 4
+constexpr int PAIR_FSINFO_UNSIGNED = 2;
+constexpr int PAIR_CHECKSUM_BAD = 3;
+constexpr int PAIR_NOT_FAT32 = 4;
+constexpr int PAIR_FAT16_FIELDS = 51;
+constexpr int PAIR_CLUSTER_TOO_SMALL = 1;
+constexpr int PAIR_OUTSIDE_IMAGE = 6;      // sectors V+a or V+a+1 not in the image
+
+// Copies the pair at volume_start + slot into the working sectors and judges
+// it. 0 = valid.
+int boot_check_pair(const BootAreaImage& image, int slot);
+
+// After the primary pair was accepted: rewrites copy pairs A and B where their
+// sums differ from the checksummed working pair.
+void refresh_boot_copies(BootAreaImage& image);
+
+// After a copy pair was accepted: writes the working pair, signed, over the
+// primary pair.
+void restore_boot_pair(BootAreaImage& image);
+
+// Stores the FAT size into the primary boot sector and marks the primary
+// FSInfo free-cluster count unknown (0xFFFFFFFF). Changes nothing when the
+// pair lies outside the image.
+void set_fat_size(BootAreaImage& image, std::int32_t fat_size);

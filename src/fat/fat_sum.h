@@ -1,0 +1,16 @@
+// The measure by which the two FATs are compared: the 16-bit wrapping sum of
+// their bytes, each byte taken as a signed value, widened to 32 bits.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+// Adds one 512-byte sector into a running FAT sum accumulator.
+void add_to_fat_sum(std::uint16_t& accumulator, const std::uint8_t* sector);
+
+// The accumulator read as a signed 16-bit value.
+std::int32_t fat_sum_value(std::uint16_t accumulator);
+
+// The FAT sum of `sector_count` sectors from `first_sector`, or nothing when a
+// read failed (the sum stops at the first unreadable sector).
+std::optional<std::int32_t> sum_fat_sectors(std::int32_t first_sector, std::int32_t sector_count);

@@ -1,0 +1,18 @@
+// The check-and-repair run on the selected drive.
+#pragma once
+
+#include "bootarea/boot_area_image.h"
+#include "scsi/drive_discovery.h"
+
+enum RunSeverity {
+  SEVERITY_OK = 1,
+  SEVERITY_DAMAGED = 2,
+  SEVERITY_REMOVABLE = 3,
+};
+
+// Reads, judges and reports the boot area, then checks the FATs and repairs
+// after the user's consent.
+void run_check_and_repair(const TargetDrive& drive);
+
+// The FAT step, the confirmations and the repair.
+void check_fat_and_repair(BootAreaImage& image, const TargetDrive& drive, RunSeverity run_severity);

@@ -1,0 +1,33 @@
+// Finding the player's disk: the ASPI support probe, the INQUIRY scan of every
+// adapter and target id, and the capacity query of the selected drive.
+#pragma once
+
+#include <cstdint>
+
+struct TargetDrive {
+  std::int32_t host_adapter = -1;  // -1: no drive selected
+  std::int32_t target_id = -1;
+  std::uint32_t capacity_sectors = 0;
+};
+
+// The selected drive, one for the whole run. Every READ(10) and WRITE(10)
+// after discovery goes to its adapter and target id.
+extern TargetDrive target_drive;
+
+struct AspiSupport {
+  bool present = false;
+  int adapter_count = 0;  // 0-255, meaningful when present
+};
+
+// The model prefixes of the player's disks, compared in this order.
+constexpr int SUPPORTED_MODEL_PREFIX_LENGTH = 17;
+extern const char* const SUPPORTED_DRIVE_MODELS[2];
+
+AspiSupport check_aspi_support();
+
+// Probes targets 0-7 of every adapter, announces each supported drive and
+// selects the last one in scan order. host_adapter stays -1 when none answers.
+TargetDrive& select_target_drive(int adapter_count);
+
+// Stores the drive's capacity (0 when READ CAPACITY fails) in the record.
+void query_drive_capacity(TargetDrive& drive);

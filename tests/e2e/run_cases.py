@@ -1,0 +1,191 @@
+#!/usr/bin/env python3
+"""Runs tessaly's end-to-end cases: the real binary against disk images.
+
+A case is a folder holding
+  case.toml      what to run: arguments, answers to the boxes, disks, the
+                 expected exit code and what must hold of the disks afterwards
+  expected.out   standard output, byte for byte
+Disks are sparse image files made fresh for every run, either blank of a
+given size or by the sample disk maker, and served through ASPI_DISKS.
+
+case.toml keys (all optional but expect_exit):
+  args = ["-v2"]               command-line arguments
+  answers = "ok\\nok\\n"        standard input, one line per box
+  env = { ASPI_SUPPORT = "0x0100" }   extra environment
+  expect_exit = 0              the exit status as a POSIX shell sees it
+  expected = "expected.out"    the file with the expected standard output
+  second_run = "all-clear.out" after the run, run again (answers refused)
+                               and compare with this file
+  [[disk]]                     one entry of ASPI_DISKS each
+  sectors = 200000             blank sparse image of this many sectors, or
+  maker = ["--damage", "x"]    arguments of the disk maker (after the path)
+  attrs = "model=...,async"    ASPI_DISKS attributes of the entry
+  after = "unchanged"          unchanged | changed | a list of checks, each
+                               a dict understood by check_disk below
+"""
+import argparse
+import hashlib
+import os
+import subprocess
+import sys
+import tomllib
+
+
+def sha256(path):
+    digest = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            digest.update(block)
+    return digest.hexdigest()
+
+
+def read_sectors(path, first, count):
+    with open(path, "rb") as f:
+        f.seek(first * 512)
+        return f.read(count * 512)
+
+
+def check_disk(path, before, check):
+    """One condition on a disk after the run; returns an error text or None."""
+    kind = check["check"]
+    if kind == "unchanged":
+        return None if sha256(path) == before else "image changed"
+    if kind == "changed":
+        return None if sha256(path) != before else "image unchanged"
+    if kind == "sectors-equal":
+        # {check="sectors-equal", a=95, b=1095, count=1000}
+        a = read_sectors(path, check["a"], check["count"])
+        b = read_sectors(path, check["b"], check["count"])
+        if a == b:
+            return None
+        for i in range(check["count"]):
+            if a[i * 512:(i + 1) * 512] != b[i * 512:(i + 1) * 512]:
+                return f"sector {check['a'] + i} differs from sector {check['b'] + i}"
+    if kind == "bytes":
+        # {check="bytes", sector=0, offset=510, hex="55aa"}
+        data = read_sectors(path, check["sector"], 1)[check["offset"]:]
+        want = bytes.fromhex(check["hex"])
+        if data[:len(want)] == want:
+            return None
+        return (f"sector {check['sector']} offset {check['offset']}: "
+                f"{data[:len(want)].hex()} instead of {want.hex()}")
+    if kind == "sectors-sha256":
+        data = read_sectors(path, check["first"], check["count"])
+        got = hashlib.sha256(data).hexdigest()
+        return None if got == check["sha256"] else f"sectors {check['first']}+{check['count']}: sha256 {got}"
+    return f"unknown check {kind}"
+
+
+def make_disk(disk, path, maker):
+    if os.path.exists(path):
+        os.remove(path)
+    if "maker" in disk:
+        if not maker:
+            raise RuntimeError("case needs the disk maker (--maker)")
+        subprocess.run([maker, path] + disk["maker"], check=True, stdout=subprocess.DEVNULL)
+    else:
+        with open(path, "wb") as f:
+            f.truncate(disk.get("sectors", 2048) * 512)
+
+
+def run_tessaly(tessaly, case, work, disks, answers):
+    env = {k: v for k, v in os.environ.items() if not k.startswith("ASPI_")}
+    env.update(case.get("env", {}))
+    entries = []
+    for disk, path in zip(case.get("disk", []), disks):
+        attrs = disk.get("attrs", "")
+        entries.append(path + ("," + attrs if attrs else ""))
+    if entries:
+        env["ASPI_DISKS"] = ";".join(entries)
+    proc = subprocess.run([tessaly] + case.get("args", []), input=answers.encode(),
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, cwd=work,
+                          timeout=300)
+    return proc
+
+
+def first_difference(got, want):
+    for i, (a, b) in enumerate(zip(got, want)):
+        if a != b:
+            return i
+    return min(len(got), len(want))
+
+
+def compare_output(name, got, want_path, failures):
+    with open(want_path, "rb") as f:
+        want = f.read()
+    if got != want:
+        at = first_difference(got, want)
+        failures.append(f"{name}: standard output differs at byte {at}:\n"
+                        f"  got:      {got[max(0, at - 40):at + 60]!r}\n"
+                        f"  expected: {want[max(0, at - 40):at + 60]!r}")
+
+
+def run_case(case_dir, tessaly, maker, work_root):
+    name = os.path.basename(case_dir.rstrip("/"))
+    with open(os.path.join(case_dir, "case.toml"), "rb") as f:
+        case = tomllib.load(f)
+    work = os.path.join(work_root, name)
+    os.makedirs(work, exist_ok=True)
+    disks = [os.path.join(work, f"disk{i}.img") for i in range(len(case.get("disk", [])))]
+    for disk, path in zip(case.get("disk", []), disks):
+        make_disk(disk, path, maker)
+    before = [sha256(p) for p in disks]
+
+    failures = []
+    proc = run_tessaly(tessaly, case, work, disks, case.get("answers", ""))
+    with open(os.path.join(work, "stdout"), "wb") as f:
+        f.write(proc.stdout)
+    with open(os.path.join(work, "stderr"), "wb") as f:
+        f.write(proc.stderr)
+    compare_output(name, proc.stdout, os.path.join(case_dir, case.get("expected", "expected.out")), failures)
+    if proc.returncode != case["expect_exit"]:
+        failures.append(f"{name}: exit status {proc.returncode}, expected {case['expect_exit']}")
+
+    for disk, path, digest in zip(case.get("disk", []), disks, before):
+        after = disk.get("after", [])
+        if isinstance(after, str):
+            after = [{"check": after}]
+        for check in after:
+            error = check_disk(path, digest, check)
+            if error:
+                failures.append(f"{name}: {os.path.basename(path)}: {error}")
+
+    if "second_run" in case:
+        again = run_tessaly(tessaly, case, work, disks, "cancel\ncancel\n")
+        compare_output(name + " (second run)", again.stdout, os.path.join(case_dir, case["second_run"]), failures)
+    return failures
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tessaly", required=True)
+    parser.add_argument("--maker")
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--only", help="run only the cases whose name contains this text")
+    parser.add_argument("cases")
+    args = parser.parse_args()
+    tessaly = os.path.abspath(args.tessaly)
+    maker = os.path.abspath(args.maker) if args.maker else None
+    os.makedirs(args.work, exist_ok=True)
+
+    names = sorted(d for d in os.listdir(args.cases)
+                   if os.path.isfile(os.path.join(args.cases, d, "case.toml")))
+    if args.only:
+        names = [n for n in names if args.only in n]
+    passed = failed = 0
+    for name in names:
+        failures = run_case(os.path.join(args.cases, name), tessaly, maker, args.work)
+        if failures:
+            failed += 1
+            print(f"FAIL {name}")
+            for line in failures:
+                print("  " + line.replace("\n", "\n  "))
+        else:
+            passed += 1
+            print(f"ok   {name}")
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed or not passed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
