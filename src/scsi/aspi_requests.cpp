@@ -1,0 +1,173 @@
+// Each request owns a freshly allocated 256-byte block from the moment it is
+// built until the posting routine frees it; INQUIRY and READ CAPACITY also
+// own a 64-byte data buffer with the same lifetime. The requester hands both
+// to the ASPI layer and then only watches `completion_state.status`.
+#include "scsi/aspi_requests.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/win32_api.h"
+#include "scsi/completion_state.h"
+#include "scsi/request_memory.h"
+
+namespace {
+
+constexpr std::size_t REQUEST_BLOCK_SIZE = 256;
+constexpr std::uint32_t SMALL_DATA_SIZE = 64;  // INQUIRY and READ CAPACITY data
+
+constexpr std::uint8_t OP_INQUIRY = 0x12;
+constexpr std::uint8_t OP_READ_CAPACITY_10 = 0x25;
+constexpr std::uint8_t OP_READ_10 = 0x28;
+constexpr std::uint8_t OP_WRITE_10 = 0x2A;
+
+constexpr int INQUIRY_MODEL_OFFSET = 8;  // vendor, then product identification
+
+// The status of a request that never reached the ASPI layer for lack of
+// memory: all bits set, which print_aspi_status names "No memory!".
+constexpr std::int32_t NO_MEMORY_STATUS = -1;
+
+// Stored when a layer posts a request with status byte 0 (still pending):
+// not a success, and non-zero so the wait ends.
+constexpr std::int32_t POSTED_WITHOUT_STATUS = 0x100;
+
+void* zeroed_heap_memory(std::size_t bytes) { return std::calloc(1, bytes); }
+
+bool owns_data_buffer(std::uint8_t operation) {
+  return operation == OP_INQUIRY || operation == OP_READ_CAPACITY_10;
+}
+
+std::uint32_t read_be32(const std::uint8_t* bytes) {
+  return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+         (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
+}
+
+void capture_inquiry(const SRB_ExecSCSICmd& srb) {
+  completion_state.inquiry_host_adapter = srb.SRB_HaId;
+  completion_state.inquiry_target_id = srb.SRB_Target;
+  // A bounded copy: a zero byte ends the model text early.
+  std::strncpy(completion_state.inquiry_model,
+               reinterpret_cast<const char*>(srb.SRB_BufPointer + INQUIRY_MODEL_OFFSET),
+               INQUIRY_MODEL_LENGTH);
+  completion_state.inquiry_model[INQUIRY_MODEL_LENGTH] = '\0';
+}
+
+void capture_capacity(const SRB_ExecSCSICmd& srb) {
+  // Bytes 0-3: the last logical block address. The block length that
+  // follows is not used: every transfer is 512 bytes.
+  completion_state.capacity = read_be32(srb.SRB_BufPointer) + 1;
+}
+
+// Everything that depends on the outcome, in the order the requester relies
+// on: report, capture, free, and publish the status last.
+void finish_request(SRB_ExecSCSICmd* srb, std::int32_t status) {
+  const std::uint8_t operation = srb->CDBByte[0];
+  if (status != SS_COMP) {
+    if (operation != OP_INQUIRY) print_aspi_status(static_cast<std::uint32_t>(status));
+  } else if (operation == OP_INQUIRY) {
+    capture_inquiry(*srb);
+  } else if (operation == OP_READ_CAPACITY_10) {
+    capture_capacity(*srb);
+  }
+  if (owns_data_buffer(operation)) std::free(srb->SRB_BufPointer);
+  std::free(srb);
+  completion_state.status.store(status, std::memory_order_release);
+}
+
+void fail_without_memory() {
+  print_aspi_status(static_cast<std::uint32_t>(NO_MEMORY_STATUS));
+  completion_state.status.store(NO_MEMORY_STATUS, std::memory_order_release);
+}
+
+SRB_ExecSCSICmd* new_request(std::uint8_t host_adapter, std::uint8_t target_id, std::uint8_t flags,
+                             std::uint8_t cdb_length) {
+  auto* srb = static_cast<SRB_ExecSCSICmd*>(allocate_request_memory(REQUEST_BLOCK_SIZE));
+  if (srb == nullptr) return nullptr;
+  srb->SRB_Cmd = SC_EXEC_SCSI_CMD;
+  srb->SRB_HaId = host_adapter;
+  srb->SRB_Flags = flags;
+  srb->SRB_Target = target_id;
+  srb->SRB_Lun = 0;
+  srb->SRB_SenseLen = SENSE_LEN;
+  srb->SRB_CDBLen = cdb_length;
+  srb->SRB_PostProc = reinterpret_cast<void*>(&aspi_post_completion);
+  return srb;
+}
+
+// Hands the block over and waits until the posting routine has published
+// the status. A layer that refuses the request never posts it, so the
+// refusal itself completes the request.
+void send_and_wait(SRB_ExecSCSICmd* srb) {
+  completion_state.status.store(0, std::memory_order_release);
+  const aspi_types::DWORD accepted = SendASPI32Command(srb);
+  if (accepted != SS_PENDING && accepted != SS_COMP) {
+    finish_request(srb, static_cast<std::int32_t>(accepted));
+    return;
+  }
+  while (completion_state.status.load(std::memory_order_acquire) == 0) Sleep(1);
+}
+
+// INQUIRY and READ CAPACITY read into a small buffer the request owns.
+void send_small_data_request(std::uint8_t host_adapter, std::uint8_t target_id, std::uint8_t operation,
+                             std::uint8_t cdb_length) {
+  SRB_ExecSCSICmd* srb = new_request(host_adapter, target_id, SRB_DIR_IN | SRB_POSTING, cdb_length);
+  if (srb == nullptr) return fail_without_memory();
+  auto* data = static_cast<std::uint8_t*>(allocate_request_memory(SMALL_DATA_SIZE));
+  if (data == nullptr) {
+    std::free(srb);
+    return fail_without_memory();
+  }
+  srb->SRB_BufLen = SMALL_DATA_SIZE;
+  srb->SRB_BufPointer = data;
+  srb->CDBByte[0] = operation;
+  if (operation == OP_INQUIRY) srb->CDBByte[4] = SMALL_DATA_SIZE;  // allocation length
+  send_and_wait(srb);
+}
+
+void send_transfer_request(std::uint8_t host_adapter, std::uint8_t target_id, std::uint8_t operation,
+                           std::uint8_t flags, std::uint8_t* buffer, std::uint32_t first_sector,
+                           std::uint16_t count) {
+  SRB_ExecSCSICmd* srb = new_request(host_adapter, target_id, flags, 10);
+  if (srb == nullptr) return fail_without_memory();
+  srb->SRB_BufLen = std::uint32_t{count} * SECTOR_SIZE;
+  srb->SRB_BufPointer = buffer;
+  srb->CDBByte[0] = operation;
+  srb->CDBByte[2] = static_cast<std::uint8_t>(first_sector >> 24);
+  srb->CDBByte[3] = static_cast<std::uint8_t>(first_sector >> 16);
+  srb->CDBByte[4] = static_cast<std::uint8_t>(first_sector >> 8);
+  srb->CDBByte[5] = static_cast<std::uint8_t>(first_sector);
+  srb->CDBByte[7] = static_cast<std::uint8_t>(count >> 8);
+  srb->CDBByte[8] = static_cast<std::uint8_t>(count);
+  send_and_wait(srb);
+}
+
+}  // namespace
+
+RequestAllocator allocate_request_memory = zeroed_heap_memory;
+
+void aspi_inquiry(std::uint8_t host_adapter, std::uint8_t target_id) {
+  send_small_data_request(host_adapter, target_id, OP_INQUIRY, 6);
+}
+
+void aspi_read_capacity(std::uint8_t host_adapter, std::uint8_t target_id) {
+  send_small_data_request(host_adapter, target_id, OP_READ_CAPACITY_10, 10);
+}
+
+void aspi_read_sectors(std::uint8_t host_adapter, std::uint8_t target_id, std::uint8_t* buffer,
+                       std::uint32_t first_sector, std::uint16_t count) {
+  send_transfer_request(host_adapter, target_id, OP_READ_10, SRB_DIR_IN | SRB_POSTING, buffer, first_sector,
+                        count);
+}
+
+void aspi_write_sectors(std::uint8_t host_adapter, std::uint8_t target_id, const std::uint8_t* buffer,
+                        std::uint32_t first_sector, std::uint16_t count) {
+  // The layer only reads from a WRITE(10) buffer; the block's field is not
+  // const in the published layout.
+  send_transfer_request(host_adapter, target_id, OP_WRITE_10, SRB_DIR_OUT | SRB_POSTING,
+                        const_cast<std::uint8_t*>(buffer), first_sector, count);
+}
+
+void aspi_post_completion(SRB_ExecSCSICmd* srb) {
+  const std::int32_t status = srb->SRB_Status;
+  finish_request(srb, status == SS_PENDING ? POSTED_WITHOUT_STATUS : status);
+}

@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "platform/console_hooks.h"
+#include "scsi/aspi_requests.h"
+#include "scsi/completion_state.h"
+#include "scsi/request_memory.h"
+#include "support/recording_backend.h"
+
+namespace {
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+std::vector<std::uint8_t> cdb_of(const RecordedRequest& request) {
+  return {request.block.CDBByte, request.block.CDBByte + request.block.SRB_CDBLen};
+}
+
+// Every byte of the block that the request layer does not set must be zero.
+void expect_reserved_fields_zero(const SRB_ExecSCSICmd& block) {
+  EXPECT_EQ(block.SRB_Hdr_Rsvd, 0u);
+  EXPECT_EQ(block.SRB_Rsvd1, 0u);
+  EXPECT_EQ(block.SRB_HaStat, 0u);
+  EXPECT_EQ(block.SRB_TargStat, 0u);
+  for (auto byte : block.SRB_Rsvd2) EXPECT_EQ(byte, 0u);
+  for (int i = block.SRB_CDBLen; i < 16; ++i) EXPECT_EQ(block.CDBByte[i], 0u) << "CDB byte " << i;
+  for (auto byte : block.SenseArea) EXPECT_EQ(byte, 0u);
+}
+
+class AspiRequests : public testing::Test {
+ protected:
+  RecordingBackend& backend = install_recording_backend();
+  const RequestAllocator original_allocator = allocate_request_memory;
+  void TearDown() override { allocate_request_memory = original_allocator; }
+};
+
+TEST_F(AspiRequests, ReadAndWriteCarryTheSectorAndCountMostSignificantByteFirst) {
+  std::uint8_t buffer[512] = {0xAB};
+  aspi_read_sectors(1, 5, buffer, 0x12345678, 1);
+  aspi_write_sectors(1, 5, buffer, 0x12345678, 1);
+  ASSERT_EQ(backend.requests.size(), 2u);
+
+  const SRB_ExecSCSICmd& read = backend.requests[0].block;
+  EXPECT_EQ(cdb_of(backend.requests[0]),
+            (std::vector<std::uint8_t>{0x28, 0, 0x12, 0x34, 0x56, 0x78, 0, 0, 0x01, 0}));
+  EXPECT_EQ(read.SRB_Cmd, SC_EXEC_SCSI_CMD);
+  EXPECT_EQ(read.SRB_Flags, 0x09);
+  EXPECT_EQ(read.SRB_HaId, 1);
+  EXPECT_EQ(read.SRB_Target, 5);
+  EXPECT_EQ(read.SRB_Lun, 0);
+  EXPECT_EQ(read.SRB_BufLen, 512u);
+  EXPECT_EQ(read.SRB_BufPointer, buffer);
+  EXPECT_EQ(read.SRB_SenseLen, 14);
+  EXPECT_EQ(read.SRB_CDBLen, 10);
+  EXPECT_EQ(read.SRB_PostProc, reinterpret_cast<void*>(&aspi_post_completion));
+  expect_reserved_fields_zero(read);
+
+  const SRB_ExecSCSICmd& write = backend.requests[1].block;
+  EXPECT_EQ(cdb_of(backend.requests[1]),
+            (std::vector<std::uint8_t>{0x2A, 0, 0x12, 0x34, 0x56, 0x78, 0, 0, 0x01, 0}));
+  EXPECT_EQ(write.SRB_Flags, 0x11);
+  EXPECT_EQ(write.SRB_BufLen, 512u);
+  EXPECT_EQ(backend.requests[1].out_data[0], 0xAB);
+  expect_reserved_fields_zero(write);
+}
+
+TEST_F(AspiRequests, TransferLengthTravelsInTwoBytes) {
+  std::vector<std::uint8_t> buffer(0x0102 * 512);
+  aspi_read_sectors(0, 0, buffer.data(), 7, 0x0102);
+  const SRB_ExecSCSICmd& read = backend.requests.at(0).block;
+  EXPECT_EQ(read.CDBByte[7], 0x01);
+  EXPECT_EQ(read.CDBByte[8], 0x02);
+  EXPECT_EQ(read.CDBByte[5], 7);
+  EXPECT_EQ(read.SRB_BufLen, 0x0102u * 512);
+}
+
+TEST_F(AspiRequests, InquiryAndReadCapacityUseTheirOwnSixtyFourByteBuffers) {
+  aspi_inquiry(1, 3);
+  aspi_read_capacity(0, 6);
+  ASSERT_EQ(backend.requests.size(), 2u);
+  const SRB_ExecSCSICmd& inquiry = backend.requests[0].block;
+  EXPECT_EQ(cdb_of(backend.requests[0]), (std::vector<std::uint8_t>{0x12, 0, 0, 0x40, 0, 0}));
+  EXPECT_EQ(inquiry.SRB_CDBLen, 6);
+  EXPECT_EQ(inquiry.SRB_BufLen, 64u);
+  EXPECT_EQ(inquiry.SRB_Flags, 0x09);
+  EXPECT_EQ(inquiry.SRB_HaId, 1);
+  EXPECT_EQ(inquiry.SRB_Target, 3);
+  EXPECT_NE(inquiry.SRB_BufPointer, nullptr);
+  expect_reserved_fields_zero(inquiry);
+
+  const SRB_ExecSCSICmd& capacity = backend.requests[1].block;
+  EXPECT_EQ(cdb_of(backend.requests[1]), (std::vector<std::uint8_t>{0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(capacity.SRB_CDBLen, 10);
+  EXPECT_EQ(capacity.SRB_BufLen, 64u);
+  EXPECT_EQ(capacity.SRB_Flags, 0x09);
+  expect_reserved_fields_zero(capacity);
+}
+
+TEST_F(AspiRequests, InquiryCapturesTheModelTextAndItsAddress) {
+  backend.responder = [](SRB_ExecSCSICmd& srb) -> std::uint8_t {
+    fill_inquiry_data(srb, "TOSHIBA MK6015MAP       ");
+    return SS_COMP;
+  };
+  aspi_inquiry(2, 4);
+  EXPECT_EQ(completion_state.status.load(), SS_COMP);
+  EXPECT_EQ(completion_state.inquiry_host_adapter, 2);
+  EXPECT_EQ(completion_state.inquiry_target_id, 4);
+  EXPECT_STREQ(completion_state.inquiry_model, "TOSHIBA MK6015MAP       ");
+
+  // A zero byte at data byte 18 ends the text after ten characters.
+  backend.responder = [](SRB_ExecSCSICmd& srb) -> std::uint8_t {
+    fill_inquiry_data(srb, "TOSHIBA MK6015MAP       ");
+    srb.SRB_BufPointer[18] = 0;
+    return SS_COMP;
+  };
+  aspi_inquiry(2, 4);
+  EXPECT_STREQ(completion_state.inquiry_model, "TOSHIBA MK");
+}
+
+TEST_F(AspiRequests, FailedInquiryIsSilentAndCapturesNothing) {
+  backend.responder = [](SRB_ExecSCSICmd& srb) -> std::uint8_t {
+    fill_inquiry_data(srb, "FUJITSU MHK2060AT       ");
+    return SS_NO_DEVICE;
+  };
+  completion_state.inquiry_host_adapter = -1;
+  completion_state.inquiry_target_id = -1;
+  std::strcpy(completion_state.inquiry_model, "before");
+  CaptureStdout();
+  aspi_inquiry(0, 1);
+  EXPECT_EQ(GetCapturedStdout(), "");
+  EXPECT_EQ(completion_state.status.load(), SS_NO_DEVICE);
+  EXPECT_EQ(completion_state.inquiry_host_adapter, -1);
+  EXPECT_EQ(completion_state.inquiry_target_id, -1);
+  EXPECT_STREQ(completion_state.inquiry_model, "before");
+}
+
+TEST_F(AspiRequests, CapacityIsTheLastBlockAddressPlusOne) {
+  backend.responder = [](SRB_ExecSCSICmd& srb) -> std::uint8_t {
+    const std::uint8_t answer[8] = {0x00, 0x00, 0x01, 0xFF, 0xDE, 0xAD, 0xBE, 0xEF};
+    std::memcpy(srb.SRB_BufPointer, answer, sizeof answer);
+    return SS_COMP;
+  };
+  aspi_read_capacity(0, 0);
+  EXPECT_EQ(completion_state.capacity, 512u);
+
+  // A failure prints its line and keeps the earlier capture.
+  backend.responder = [](SRB_ExecSCSICmd& srb) -> std::uint8_t {
+    std::memset(srb.SRB_BufPointer, 0x11, 8);
+    return SS_ERR;
+  };
+  CaptureStdout();
+  aspi_read_capacity(0, 0);
+  EXPECT_EQ(GetCapturedStdout(), "status=$4 : SRB completed with error\n");
+  EXPECT_EQ(completion_state.capacity, 512u);
+}
+
+TEST_F(AspiRequests, FailedReadPrintsItsStatusAndLeavesTheCallersBuffer) {
+  backend.responder = [](SRB_ExecSCSICmd&) -> std::uint8_t { return SS_ERR; };
+  auto* buffer = static_cast<std::uint8_t*>(std::malloc(512));
+  CaptureStdout();
+  aspi_read_sectors(0, 0, buffer, 9, 1);
+  EXPECT_EQ(GetCapturedStdout(), "status=$4 : SRB completed with error\n");
+  EXPECT_EQ(completion_state.status.load(), SS_ERR);
+  EXPECT_FALSE(last_request_succeeded());
+  buffer[0] = 1;  // still ours: the sanitizer build catches a premature free
+  std::free(buffer);
+}
+
+TEST(AspiStatusLines, EveryValueHasItsText) {
+  const std::pair<std::uint32_t, const char*> lines[] = {
+      {0x00, "status=$0 : SRB being processed\n"},
+      {0x01, "status=$1 : SRB completed without error\n"},
+      {0x02, "status=$2 : SRB aborted\n"},
+      {0x03, "status=$3 : Unable to abort SRB\n"},
+      {0x04, "status=$4 : SRB completed with error\n"},
+      {0x80, "status=$80 : Invalid ASPI command\n"},
+      {0x81, "status=$81 : Invalid host adapter number\n"},
+      {0x82, "status=$82 : SCSI device not installed\n"},
+      {0xE0, "status=$e0 : Invalid parameter set in SRB\n"},
+      {0xE4, "status=$e4 : ASPI for windows failed init\n"},
+      {0xE5, "status=$e5 : No resources available to execute cmd\n"},
+      {0xE6, "status=$e6 : Buffer size to big to handle!\n"},
+      {0xE8, "status=$e8 : Unknown status ???\n"},
+      {0xFFFFFFFF, "status=$ffffffff : No memory!\n"},
+  };
+  for (const auto& [value, text] : lines) {
+    CaptureStdout();
+    print_aspi_status(value);
+    EXPECT_EQ(GetCapturedStdout(), text);
+  }
+}
+
+TEST_F(AspiRequests, InlineCompletionNeverSleeps) {
+  const auto sleeps = platform::sleep_call_count();
+  std::uint8_t buffer[512];
+  aspi_read_sectors(0, 0, buffer, 1, 1);
+  aspi_inquiry(0, 0);
+  EXPECT_EQ(platform::sleep_call_count(), sleeps);
+  EXPECT_TRUE(last_request_succeeded());
+}
+
+TEST_F(AspiRequests, RequesterWaitsForACompletionPostedFromAnotherThread) {
+  backend.completion = RecordingBackend::Completion::Deferred;
+  backend.responder = [](SRB_ExecSCSICmd& srb) -> std::uint8_t {
+    const std::uint8_t answer[4] = {0x00, 0x00, 0x0F, 0xFF};
+    std::memcpy(srb.SRB_BufPointer, answer, sizeof answer);
+    return SS_COMP;
+  };
+  std::thread poster([this] {
+    SRB_ExecSCSICmd* srb = nullptr;
+    while ((srb = backend.deferred.load()) == nullptr) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    reinterpret_cast<ASPI_POSTPROC>(srb->SRB_PostProc)(srb);
+  });
+  const auto sleeps = platform::sleep_call_count();
+  aspi_read_capacity(0, 0);
+  poster.join();
+  EXPECT_GT(platform::sleep_call_count(), sleeps);
+  EXPECT_EQ(completion_state.status.load(), SS_COMP);
+  EXPECT_EQ(completion_state.capacity, 0x1000u);
+}
+
+TEST_F(AspiRequests, RefusedRequestCompletesWithTheRefusal) {
+  backend.completion = RecordingBackend::Completion::Refuse;
+  backend.refusal = SS_INVALID_SRB;
+  CaptureStdout();
+  aspi_read_capacity(0, 0);  // its block and buffer are freed: no leak
+  std::uint8_t buffer[512];
+  aspi_read_sectors(0, 0, buffer, 0, 1);
+  aspi_inquiry(0, 0);  // silent, as every INQUIRY failure
+  EXPECT_EQ(GetCapturedStdout(),
+            "status=$e0 : Invalid parameter set in SRB\nstatus=$e0 : Invalid parameter set in SRB\n");
+  EXPECT_EQ(completion_state.status.load(), SS_INVALID_SRB);
+}
+
+TEST_F(AspiRequests, PostingWithoutAStatusStillEndsTheWait) {
+  backend.responder = [](SRB_ExecSCSICmd&) -> std::uint8_t { return SS_PENDING; };
+  std::uint8_t buffer[512];
+  CaptureStdout();
+  aspi_read_sectors(0, 0, buffer, 0, 1);
+  GetCapturedStdout();
+  EXPECT_NE(completion_state.status.load(), 0);
+  EXPECT_FALSE(last_request_succeeded());
+}
+
+TEST_F(AspiRequests, RequestWithoutMemoryFailsWithNoMemoryStatus) {
+  // The block cannot be allocated: nothing is sent.
+  allocate_request_memory = [](std::size_t) -> void* { return nullptr; };
+  std::uint8_t buffer[512];
+  CaptureStdout();
+  aspi_read_sectors(0, 0, buffer, 0, 1);
+  EXPECT_EQ(GetCapturedStdout(), "status=$ffffffff : No memory!\n");
+  EXPECT_EQ(completion_state.status.load(), -1);
+  EXPECT_TRUE(backend.requests.empty());
+
+  // The block can, the 64-byte buffer cannot: the block is released again.
+  static int allocations;
+  allocations = 0;
+  allocate_request_memory = [](std::size_t n) -> void* { return ++allocations == 1 ? std::calloc(1, n) : nullptr; };
+  CaptureStdout();
+  aspi_inquiry(0, 0);
+  EXPECT_EQ(GetCapturedStdout(), "status=$ffffffff : No memory!\n");
+  EXPECT_EQ(completion_state.status.load(), -1);
+  EXPECT_TRUE(backend.requests.empty());
+}
+
+}  // namespace

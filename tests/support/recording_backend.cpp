@@ -1,0 +1,34 @@
+#include "support/recording_backend.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "platform/wnaspi32.h"
+
+std::uint32_t RecordingBackend::send(SRB_ExecSCSICmd& srb) {
+  RecordedRequest record{srb, {}};
+  if (srb.CDBByte[0] == 0x2A) record.out_data.assign(srb.SRB_BufPointer, srb.SRB_BufPointer + srb.SRB_BufLen);
+  requests.push_back(record);
+  if (completion == Completion::Refuse) return refusal;
+  srb.SRB_Status = responder(srb);
+  if (completion == Completion::Deferred) {
+    deferred.store(&srb);
+    return SS_PENDING;
+  }
+  reinterpret_cast<ASPI_POSTPROC>(srb.SRB_PostProc)(&srb);
+  return SS_COMP;
+}
+
+RecordingBackend& install_recording_backend() {
+  auto backend = std::make_unique<RecordingBackend>();
+  RecordingBackend& reference = *backend;
+  platform::install_aspi_backend(std::move(backend));
+  return reference;
+}
+
+void fill_inquiry_data(SRB_ExecSCSICmd& srb, const char* model) {
+  std::uint8_t answer[36] = {0x00, 0x00, 0x02, 0x02, 31};
+  std::memcpy(answer + 8, model, std::min<std::size_t>(std::strlen(model), 24));
+  std::memcpy(srb.SRB_BufPointer, answer, std::min<std::size_t>(sizeof answer, srb.SRB_BufLen));
+}

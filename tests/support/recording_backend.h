@@ -1,0 +1,41 @@
+// An ASPI backend for unit tests of the request layer: it keeps a copy of
+// every request block as it was handed over, lets a test answer each request
+// (status byte and data), and completes it inline, later, or not at all.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "platform/aspi_backend.h"
+
+struct RecordedRequest {
+  SRB_ExecSCSICmd block;                // the block as the backend received it
+  std::vector<std::uint8_t> out_data;   // the bytes of a WRITE(10) buffer
+};
+
+class RecordingBackend : public platform::AspiBackend {
+ public:
+  // Fills the data buffer of the request and returns the status byte to post.
+  using Responder = std::function<std::uint8_t(SRB_ExecSCSICmd& srb)>;
+
+  enum class Completion { Inline, Refuse, Deferred };
+
+  std::uint32_t support_word = 0x0101;
+  Responder responder = [](SRB_ExecSCSICmd&) -> std::uint8_t { return SS_COMP; };
+  Completion completion = Completion::Inline;
+  std::uint32_t refusal = SS_INVALID_SRB;  // returned when refusing
+  std::vector<RecordedRequest> requests;
+  std::atomic<SRB_ExecSCSICmd*> deferred{nullptr};  // held back by Deferred
+
+  std::uint32_t support_info() override { return support_word; }
+  std::uint32_t send(SRB_ExecSCSICmd& srb) override;
+};
+
+// Installs a fresh RecordingBackend for the current test and returns it. The
+// platform owns it until the next installation.
+RecordingBackend& install_recording_backend();
+
+// A standard INQUIRY answer with the given 24-byte model text at bytes 8-31.
+void fill_inquiry_data(SRB_ExecSCSICmd& srb, const char* model);
