@@ -14,6 +14,8 @@ case.toml keys (all optional but expect_exit):
   env = { ASPI_SUPPORT = "0x0100" }   extra environment
   expect_exit = 0              the exit status as a POSIX shell sees it
   expected = "expected.out"    the file with the expected standard output
+  stderr_contains = ["..."]    texts that the boxes drawn on standard error
+                               must show
   second_run = "all-clear.out" after the run, run again (answers refused)
                                and compare with this file
   [[disk]]                     one entry of ASPI_DISKS each
@@ -138,6 +140,9 @@ def run_case(case_dir, tessaly, maker, work_root):
     with open(os.path.join(work, "stderr"), "wb") as f:
         f.write(proc.stderr)
     compare_output(name, proc.stdout, os.path.join(case_dir, case.get("expected", "expected.out")), failures)
+    for text in case.get("stderr_contains", []):
+        if text.encode() not in proc.stderr:
+            failures.append(f"{name}: standard error lacks {text!r}")
     if proc.returncode != case["expect_exit"]:
         failures.append(f"{name}: exit status {proc.returncode}, expected {case['expect_exit']}")
 
