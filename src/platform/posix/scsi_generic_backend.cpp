@@ -1,29 +1,190 @@
-// Placeholder for the SG_IO backend: until the machine's own devices are
-// served, this layer reports no host adapters, as an ASPI layer does on a
-// machine without SCSI hardware, and completes every request with an invalid
-// adapter number.
+// The machine's own SCSI devices as ASPI host adapters and targets, reached
+// through the Linux SCSI generic driver. Each request block travels as one
+// SG_IO call and is completed, its posting routine called, before
+// SendASPI32Command returns.
+//
+// Only the four commands this utility sends travel to a device: INQUIRY,
+// READ CAPACITY(10), READ(10) and WRITE(10). Everything else is refused, so
+// that the safety check before writing cannot be passed by another command
+// that writes.
 #include "platform/posix/scsi_generic_backend.h"
 
+#include <cstdio>
+#include <string>
+
+#include "platform/posix/scsi_generic_devices.h"
+#include "platform/posix/scsi_generic_outcome.h"
+#include "platform/posix/scsi_generic_setup.h"
+#include "platform/posix/scsi_generic_sysfs.h"
+
 namespace platform {
+namespace sg {
 namespace {
 
-class NoAdaptersBackend final : public AspiBackend {
+constexpr std::uint8_t OP_INQUIRY = 0x12;
+constexpr std::uint8_t OP_READ_CAPACITY_10 = 0x25;
+constexpr std::uint8_t OP_READ_10 = 0x28;
+constexpr std::uint8_t OP_WRITE_10 = 0x2A;
+constexpr std::uint32_t BLOCK_BYTES = 512;
+
+// Sense keys and codes of the refusals.
+constexpr std::uint8_t KEY_ILLEGAL_REQUEST = 0x05;
+constexpr std::uint8_t KEY_DATA_PROTECT = 0x07;
+constexpr std::uint8_t ASC_INVALID_OPCODE = 0x20;
+constexpr std::uint8_t ASC_INVALID_FIELD_IN_CDB = 0x24;
+constexpr std::uint8_t ASC_WRITE_PROTECTED = 0x27;
+
+std::uint32_t transfer_blocks(const SRB_ExecSCSICmd& srb) {
+  return (std::uint32_t{srb.CDBByte[7]} << 8) | srb.CDBByte[8];
+}
+
+bool known_command(std::uint8_t opcode, std::uint8_t cdb_length) {
+  switch (opcode) {
+    case OP_INQUIRY:
+      return cdb_length == 6;
+    case OP_READ_CAPACITY_10:
+    case OP_READ_10:
+    case OP_WRITE_10:
+      return cdb_length == 10;
+    default:
+      return false;
+  }
+}
+
+Direction direction_of(std::uint8_t opcode) {
+  return opcode == OP_WRITE_10 ? Direction::to_device : Direction::from_device;
+}
+
+// The direction bits of the block must not contradict the command: no
+// WRITE(10) goes out flagged as a read, and the other way round.
+bool direction_agrees(const SRB_ExecSCSICmd& srb, Direction direction) {
+  const bool in = srb.SRB_Flags & SRB_DIR_IN;
+  const bool out = srb.SRB_Flags & SRB_DIR_OUT;
+  if (direction == Direction::to_device) return !in;
+  return !out;
+}
+
+void post(SRB_ExecSCSICmd& srb) {
+  if ((srb.SRB_Flags & SRB_POSTING) && srb.SRB_PostProc != nullptr) {
+    // The posting routine may free the block: nothing touches it afterwards.
+    reinterpret_cast<ASPI_POSTPROC>(srb.SRB_PostProc)(&srb);
+  }
+}
+
+class ScsiGenericBackend final : public AspiBackend {
  public:
-  std::uint32_t support_info() override { return std::uint32_t{SS_NO_ADAPTERS} << 8; }
+  explicit ScsiGenericBackend(SgEnvironment env) : env_(std::move(env)) {}
+  ~ScsiGenericBackend() override { close_devices(table_, *env_.io); }
+
+  std::uint32_t support_info() override {
+    scan_once();
+    if (!table_.driver_present) return std::uint32_t{SS_COMP} << 8;  // no ASPI at all
+    if (table_.adapter_count == 0) return std::uint32_t{SS_NO_ADAPTERS} << 8;
+    return (std::uint32_t{SS_COMP} << 8) | static_cast<std::uint32_t>(table_.adapter_count);
+  }
 
   std::uint32_t send(SRB_ExecSCSICmd& srb) override {
-    srb.SRB_Status = SS_INVALID_HA;
-    if ((srb.SRB_Flags & SRB_POSTING) && srb.SRB_PostProc != nullptr) {
-      reinterpret_cast<ASPI_POSTPROC>(srb.SRB_PostProc)(&srb);
+    if (srb.SRB_Cmd != SC_EXEC_SCSI_CMD) {
+      srb.SRB_Status = SS_INVALID_CMD;
+      return SS_INVALID_CMD;
     }
+    scan_once();
+    execute(srb);
+    post(srb);
     return SS_COMP;
   }
+
+ private:
+  void scan_once() {
+    if (scanned_) return;
+    scanned_ = true;
+    table_ = scan_devices(env_);
+  }
+
+  void tell(const std::string& line) {
+    if (env_.tell_user) env_.tell_user(line);
+  }
+
+  void execute(SRB_ExecSCSICmd& srb) {
+    if (srb.SRB_HaId >= table_.adapter_count) return refuse(srb, SS_INVALID_HA, 0, 0, 0);
+    SgDevice* device = srb.SRB_Lun == 0 ? find_device(table_, srb.SRB_HaId, srb.SRB_Target) : nullptr;
+    if (device == nullptr) return refuse(srb, SS_NO_DEVICE, 0, 0, 0);
+    if (!block_is_sound(srb)) return refuse(srb, SS_INVALID_SRB, 0, 0, 0);
+    const std::uint8_t opcode = srb.CDBByte[0];
+    if (!known_command(opcode, srb.SRB_CDBLen)) {
+      return refuse(srb, SS_ERR, KEY_ILLEGAL_REQUEST, ASC_INVALID_OPCODE, 0);
+    }
+    if (!direction_agrees(srb, direction_of(opcode))) return refuse(srb, SS_INVALID_SRB, 0, 0, 0);
+    const bool sized = opcode == OP_READ_10 || opcode == OP_WRITE_10;
+    if (sized && srb.SRB_BufLen < transfer_blocks(srb) * BLOCK_BYTES) {
+      return refuse(srb, SS_ERR, KEY_ILLEGAL_REQUEST, ASC_INVALID_FIELD_IN_CDB, 0);
+    }
+    if (opcode == OP_WRITE_10 && !may_write(*device)) {
+      return refuse(srb, SS_ERR, KEY_DATA_PROTECT, ASC_WRITE_PROTECTED, 0);
+    }
+    transfer(srb, *device, direction_of(opcode), sized);
+  }
+
+  static bool block_is_sound(const SRB_ExecSCSICmd& srb) {
+    if (srb.SRB_CDBLen == 0 || srb.SRB_CDBLen > sizeof srb.CDBByte) return false;
+    if ((srb.SRB_Flags & SRB_DIR_IN) && (srb.SRB_Flags & SRB_DIR_OUT)) return false;
+    return srb.SRB_BufLen == 0 || srb.SRB_BufPointer != nullptr;
+  }
+
+  void transfer(SRB_ExecSCSICmd& srb, SgDevice& device, Direction direction, bool exact) {
+    SgCommand command;
+    command.cdb = srb.CDBByte;
+    command.cdb_length = srb.SRB_CDBLen;
+    command.direction = srb.SRB_BufLen == 0 ? Direction::none : direction;
+    command.data = srb.SRB_BufPointer;
+    command.data_length = srb.SRB_BufLen;
+    command.timeout_ms = COMMAND_TIMEOUT_MS;
+    const SgOutcome outcome = env_.io->execute(device.fd, command);
+    store_outcome(srb, rank_outcome(outcome, exact), command.sense, outcome.sense_written);
+  }
+
+  // Settled once per device, before its first WRITE(10).
+  bool may_write(SgDevice& device) {
+    if (!device.writable) {
+      if (!device.told_read_only) {
+        tell("tessaly: " + env_.dev_dir + "/" + device.node +
+             " could only be opened for reading: its writes are refused");
+        device.told_read_only = true;
+      }
+      return false;
+    }
+    if (device.write_check == WriteCheck::not_done) {
+      const auto hazard =
+          write_hazard(env_.class_dir, device.node, read_text_file(env_.mountinfo_path));
+      device.write_check = hazard ? WriteCheck::refused : WriteCheck::safe;
+      if (hazard) tell("tessaly: " + *hazard);
+    }
+    return device.write_check == WriteCheck::safe;
+  }
+
+  SgEnvironment env_;
+  SgDeviceTable table_;
+  bool scanned_ = false;
 };
+
+void to_standard_error(const std::string& line) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
 
 }  // namespace
 
+std::unique_ptr<AspiBackend> make_backend(SgEnvironment env) {
+  if (!env.io) env.io = make_linux_sg_io();
+  return std::make_unique<ScsiGenericBackend>(std::move(env));
+}
+
+}  // namespace sg
+
 std::unique_ptr<AspiBackend> make_scsi_generic_backend() {
-  return std::make_unique<NoAdaptersBackend>();
+  sg::SgEnvironment env;
+  env.tell_user = sg::to_standard_error;
+  return sg::make_backend(std::move(env));
 }
 
 }  // namespace platform

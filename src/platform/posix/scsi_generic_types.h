@@ -1,0 +1,72 @@
+// What the SG_IO backend asks of the kernel, kept behind one small interface
+// so that the adapter mapping, the routing of request blocks and the write
+// safety can be exercised against a scripted kernel; the real one lives in
+// scsi_generic_linux_io.cpp.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform::sg {
+
+// A Linux SCSI address: host number ("scsiN"), channel, target id, LUN.
+struct ScsiAddress {
+  int host = -1;
+  int channel = -1;
+  int id = -1;
+  int lun = -1;
+};
+
+enum class Direction { none, from_device, to_device };
+
+// One command as it travels through SG_IO.
+struct SgCommand {
+  const std::uint8_t* cdb = nullptr;
+  std::uint8_t cdb_length = 0;
+  Direction direction = Direction::none;
+  std::uint8_t* data = nullptr;
+  std::uint32_t data_length = 0;
+  unsigned timeout_ms = 0;
+  std::uint8_t sense[32] = {};
+};
+
+// What came back: the errno of a failed ioctl (0 when the call itself
+// worked), then the transport and target parts of the sg_io_hdr.
+struct SgOutcome {
+  int os_error = 0;
+  std::uint16_t host_status = 0;
+  std::uint16_t driver_status = 0;
+  std::uint8_t scsi_status = 0;
+  std::uint8_t sense_written = 0;
+  int residual = 0;
+};
+
+// The kernel side. Results are 0 or a negative errno.
+class SgDeviceIo {
+ public:
+  virtual ~SgDeviceIo() = default;
+  // Opens a device node; returns a descriptor or -errno.
+  virtual int open_node(const std::string& path, bool writable) = 0;
+  virtual void close_node(int fd) = 0;
+  // SG_GET_SCSI_ID.
+  virtual int scsi_id(int fd, ScsiAddress& address) = 0;
+  // SG_IO.
+  virtual SgOutcome execute(int fd, SgCommand& command) = 0;
+};
+
+std::unique_ptr<SgDeviceIo> make_linux_sg_io();
+
+// Where the backend looks. The defaults are the machine's own; tests point
+// them at a fake tree.
+struct SgEnvironment {
+  std::string class_dir = "/sys/class/scsi_generic";
+  std::string dev_dir = "/dev";
+  std::string mountinfo_path = "/proc/self/mountinfo";
+  std::shared_ptr<SgDeviceIo> io;
+  // One line for the user (standard error by default).
+  std::function<void(const std::string&)> tell_user;
+};
+
+}  // namespace platform::sg
