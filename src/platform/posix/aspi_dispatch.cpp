@@ -1,0 +1,47 @@
+// GetASPI32SupportInfo and SendASPI32Command: both forward to the one
+// installed backend, chosen from the environment on first use.
+#include <mutex>
+
+#include "platform/aspi_backend.h"
+#include "platform/posix/aspi_environment.h"
+#include "platform/wnaspi32.h"
+
+namespace platform {
+namespace {
+
+std::mutex backend_mutex;
+// Shared so that a request in flight keeps its backend alive even if a test
+// installs another one meanwhile. Destroyed at exit, which lets an
+// asynchronous backend finish and join its thread.
+std::shared_ptr<AspiBackend> installed_backend;
+
+std::shared_ptr<AspiBackend> current_backend() {
+  std::lock_guard<std::mutex> lock(backend_mutex);
+  if (!installed_backend) installed_backend = make_backend_from_environment();
+  return installed_backend;
+}
+
+}  // namespace
+
+void install_aspi_backend(std::unique_ptr<AspiBackend> backend) {
+  std::shared_ptr<AspiBackend> previous;
+  {
+    std::lock_guard<std::mutex> lock(backend_mutex);
+    previous = std::move(installed_backend);
+    installed_backend = std::move(backend);
+  }
+  // `previous` goes here, outside the lock: its requests may still post.
+}
+
+}  // namespace platform
+
+aspi_types::DWORD GetASPI32SupportInfo() {
+  return platform::apply_support_override(platform::current_backend()->support_info());
+}
+
+aspi_types::DWORD SendASPI32Command(LPSRB srb) {
+  if (srb == nullptr) return SS_INVALID_SRB;
+  // The backend is called without the lock: a posting routine may send the
+  // next request from inside this call.
+  return platform::current_backend()->send(*static_cast<SRB_ExecSCSICmd*>(srb));
+}

@@ -1,0 +1,105 @@
+#include "platform/posix/image_backend.h"
+
+#include <vector>
+
+#include "platform/posix/async_poster.h"
+#include "platform/posix/image_disk.h"
+#include "platform/posix/image_scsi.h"
+#include "platform/posix/srb_outcome.h"
+
+namespace platform {
+namespace {
+
+using DiskList = std::vector<std::unique_ptr<ImageDisk>>;
+
+class ImageBackend final : public AspiBackend {
+ public:
+  explicit ImageBackend(DiskList disks);
+
+  std::uint32_t support_info() override;
+  std::uint32_t send(SRB_ExecSCSICmd& srb) override;
+
+ private:
+  ImageDisk* find(int host_adapter, int target_id) const;
+  static void complete(ImageDisk& disk, SRB_ExecSCSICmd& srb);
+
+  DiskList disks_;
+  int adapter_count_ = 0;
+  // Declared last, so destroyed first: queued requests still find their disk.
+  std::unique_ptr<AsyncPoster> poster_;
+};
+
+bool any_async(const DiskList& disks) {
+  for (const auto& disk : disks) {
+    if (disk->config().async) return true;
+  }
+  return false;
+}
+
+ImageBackend::ImageBackend(DiskList disks) : disks_(std::move(disks)) {
+  for (const auto& disk : disks_) {
+    if (disk->config().host_adapter >= adapter_count_) adapter_count_ = disk->config().host_adapter + 1;
+  }
+  if (any_async(disks_)) poster_ = std::make_unique<AsyncPoster>(std::chrono::milliseconds(IMAGE_ASYNC_DELAY_MS));
+}
+
+// Bits 0-7 the adapter count, bits 8-15 the support status. Without a disk
+// the layer answers as ASPI layers do on a machine without adapters.
+std::uint32_t ImageBackend::support_info() {
+  if (adapter_count_ == 0) return std::uint32_t{SS_NO_ADAPTERS} << 8;
+  return (std::uint32_t{SS_COMP} << 8) | static_cast<std::uint32_t>(adapter_count_);
+}
+
+ImageDisk* ImageBackend::find(int host_adapter, int target_id) const {
+  for (const auto& disk : disks_) {
+    if (disk->config().host_adapter == host_adapter && disk->config().target_id == target_id) return disk.get();
+  }
+  return nullptr;
+}
+
+void ImageBackend::complete(ImageDisk& disk, SRB_ExecSCSICmd& srb) {
+  execute_image_command(disk, srb);
+  post_completion(srb);
+}
+
+// Only SC_EXEC_SCSI_CMD is served; other commands are refused without
+// posting. Everything else completes through the posting routine, at once or,
+// for an "async" disk, from the poster thread a little later.
+std::uint32_t ImageBackend::send(SRB_ExecSCSICmd& srb) {
+  if (srb.SRB_Cmd != SC_EXEC_SCSI_CMD) {
+    srb.SRB_Status = SS_INVALID_CMD;
+    return SS_INVALID_CMD;
+  }
+  if (srb.SRB_HaId >= adapter_count_) {
+    set_adapter_outcome(srb, SS_INVALID_HA, HASTAT_OK);
+    post_completion(srb);
+    return SS_COMP;
+  }
+  ImageDisk* disk = srb.SRB_Lun == 0 ? find(srb.SRB_HaId, srb.SRB_Target) : nullptr;
+  if (disk == nullptr) {
+    set_adapter_outcome(srb, SS_NO_DEVICE, HASTAT_SEL_TO);
+    post_completion(srb);
+    return SS_COMP;
+  }
+  if (!disk->config().async) {
+    complete(*disk, srb);
+    return SS_COMP;
+  }
+  srb.SRB_Status = SS_PENDING;
+  SRB_ExecSCSICmd* request = &srb;
+  poster_->submit([disk, request] { complete(*disk, *request); });
+  return SS_PENDING;
+}
+
+}  // namespace
+
+std::unique_ptr<AspiBackend> make_image_backend(std::string_view settings, std::ostream& errors) {
+  DiskList disks;
+  for (const ImageDiskConfig& config : parse_image_disks(settings, errors)) {
+    std::unique_ptr<ImageDisk> disk = ImageDisk::open(config, errors);
+    if (disk) disks.push_back(std::move(disk));
+  }
+  return std::make_unique<ImageBackend>(std::move(disks));
+}
+
+}  // namespace platform

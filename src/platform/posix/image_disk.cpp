@@ -1,0 +1,99 @@
+#include "platform/posix/image_disk.h"
+
+#include <filesystem>
+#include <ostream>
+#include <system_error>
+
+namespace platform {
+namespace {
+
+void report(std::ostream& errors, const ImageDiskConfig& config, const std::string& problem) {
+  errors << "ASPI_DISKS: entry '" << config.entry << "' left out: " << problem << '\n';
+}
+
+std::fstream open_file(const std::string& path, bool want_write, bool& writable) {
+  const auto binary_in = std::ios::in | std::ios::binary;
+  writable = false;
+  if (want_write) {
+    // in|out never creates or truncates: a missing image stays missing.
+    std::fstream file(path, binary_in | std::ios::out);
+    if (file.is_open()) {
+      writable = true;
+      return file;
+    }
+  }
+  return std::fstream(path, binary_in);
+}
+
+}  // namespace
+
+ImageDisk::ImageDisk(const ImageDiskConfig& config, std::fstream file, std::uint64_t sectors, bool writable)
+    : config_(config), file_(std::move(file)), sector_count_(sectors), writable_(writable) {}
+
+std::unique_ptr<ImageDisk> ImageDisk::open(const ImageDiskConfig& config, std::ostream& errors) {
+  std::error_code error;
+  const std::filesystem::path path(config.path);
+  if (!std::filesystem::is_regular_file(path, error)) {
+    report(errors, config, "'" + config.path + "' is not an image file that can be opened");
+    return nullptr;
+  }
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (error) {
+    report(errors, config, "cannot read the size of '" + config.path + "': " + error.message());
+    return nullptr;
+  }
+  if (size < IMAGE_SECTOR_SIZE) {
+    report(errors, config, "'" + config.path + "' holds no whole sector");
+    return nullptr;
+  }
+  bool writable = false;
+  std::fstream file = open_file(config.path, !config.read_only, writable);
+  if (!file.is_open()) {
+    report(errors, config, "cannot open '" + config.path + "'");
+    return nullptr;
+  }
+  return std::unique_ptr<ImageDisk>(
+      new ImageDisk(config, std::move(file), size / IMAGE_SECTOR_SIZE, writable));
+}
+
+TransferResult ImageDisk::check_range(std::uint64_t first, std::uint32_t count) const {
+  if (first > sector_count_ || count > sector_count_ - first) return TransferResult::out_of_range;
+  return TransferResult::done;
+}
+
+TransferResult ImageDisk::read(std::uint64_t first, std::uint32_t count, std::uint8_t* data,
+                               std::uint64_t& failed_sector) {
+  if (check_range(first, count) != TransferResult::done) return TransferResult::out_of_range;
+  if (find_sector_in_ranges(config_.bad_reads, first, count, failed_sector)) return TransferResult::bad_sector;
+  if (count == 0) return TransferResult::done;
+  std::lock_guard<std::mutex> lock(mutex_);
+  file_.clear();
+  file_.seekg(static_cast<std::streamoff>(first * IMAGE_SECTOR_SIZE));
+  file_.read(reinterpret_cast<char*>(data), static_cast<std::streamsize>(count) * IMAGE_SECTOR_SIZE);
+  if (!file_) {
+    // The file shrank under us; report the sector the read stopped in.
+    failed_sector = first + static_cast<std::uint64_t>(file_.gcount()) / IMAGE_SECTOR_SIZE;
+    return TransferResult::io_error;
+  }
+  return TransferResult::done;
+}
+
+TransferResult ImageDisk::write(std::uint64_t first, std::uint32_t count, const std::uint8_t* data,
+                                std::uint64_t& failed_sector) {
+  if (!writable_) return TransferResult::write_protected;
+  if (check_range(first, count) != TransferResult::done) return TransferResult::out_of_range;
+  if (find_sector_in_ranges(config_.bad_writes, first, count, failed_sector)) return TransferResult::bad_sector;
+  if (count == 0) return TransferResult::done;
+  std::lock_guard<std::mutex> lock(mutex_);
+  file_.clear();
+  file_.seekp(static_cast<std::streamoff>(first * IMAGE_SECTOR_SIZE));
+  file_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(count) * IMAGE_SECTOR_SIZE);
+  file_.flush();
+  if (!file_) {
+    failed_sector = first;
+    return TransferResult::io_error;
+  }
+  return TransferResult::done;
+}
+
+}  // namespace platform
