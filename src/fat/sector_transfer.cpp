@@ -1,0 +1,27 @@
+#include "fat/sector_transfer.h"
+
+#include <cstdio>
+
+#include "scsi/aspi_requests.h"
+#include "scsi/completion_state.h"
+#include "scsi/drive_discovery.h"
+
+bool read_disk_sector(std::int64_t sector, std::uint8_t* buffer) {
+  aspi_read_sectors(static_cast<std::uint8_t>(target_drive.host_adapter),
+                    static_cast<std::uint8_t>(target_drive.target_id), buffer,
+                    static_cast<std::uint32_t>(sector), 1);
+  return last_request_succeeded();
+}
+
+bool write_disk_sector(std::int64_t sector, const std::uint8_t* buffer) {
+  aspi_write_sectors(static_cast<std::uint8_t>(target_drive.host_adapter),
+                     static_cast<std::uint8_t>(target_drive.target_id), buffer,
+                     static_cast<std::uint32_t>(sector), 1);
+  return last_request_succeeded();
+}
+
+void note_failed_sector(int& failures, const char* header, std::int64_t sector) {
+  if (failures == 0) std::fputs(header, stdout);
+  std::printf(" $%2x", static_cast<unsigned>(sector));
+  ++failures;
+}

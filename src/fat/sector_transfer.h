@@ -1,0 +1,18 @@
+// Single-sector transfers with the selected drive, and the console lines that
+// report the sectors that failed. Every FAT operation moves one 512-byte
+// sector per request and tells success only by SS_COMP.
+#pragma once
+
+#include <cstdint>
+
+// Reads / writes one sector of the selected drive; true when the request
+// completed with SS_COMP.
+bool read_disk_sector(std::int64_t sector, std::uint8_t* buffer);
+bool write_disk_sector(std::int64_t sector, const std::uint8_t* buffer);
+
+constexpr const char* READ_FAILURE_HEADER = "ERROR: reading sectors...\n";
+constexpr const char* WRITE_FAILURE_HEADER = "ERROR: writing sectors...\n";
+
+// Counts one more failed sector of a kind: the first failure of that kind in
+// an operation prints its header, every failure its number as " $%2x".
+void note_failed_sector(int& failures, const char* header, std::int64_t sector);
