@@ -14,5 +14,8 @@ enum RunSeverity {
 // after the user's consent.
 void run_check_and_repair(const TargetDrive& drive);
 
-// The FAT step, the confirmations and the repair.
-void check_fat_and_repair(BootAreaImage& image, const TargetDrive& drive, RunSeverity run_severity);
+// The FAT step, the confirmations and the repair. With `boot_area_writable`
+// false (the image holds a fresh MBR sized from an unknown capacity) the run
+// says so and offers no repair.
+void check_fat_and_repair(BootAreaImage& image, const TargetDrive& drive, RunSeverity run_severity,
+                          bool boot_area_writable = true);
