@@ -118,12 +118,10 @@ void transfer(ImageDisk& disk, SRB_ExecSCSICmd& srb, bool is_read) {
   if (srb.SRB_BufLen < std::uint64_t{count} * IMAGE_SECTOR_SIZE) {
     return set_adapter_outcome(srb, SS_ERR, HASTAT_DO_DU);
   }
-  std::uint64_t failed = 0;
-  if (is_read) {
-    report_transfer(srb, disk.read(first, count, srb.SRB_BufPointer, failed), failed, SENSE_UNRECOVERED_READ);
-  } else {
-    report_transfer(srb, disk.write(first, count, srb.SRB_BufPointer, failed), failed, SENSE_WRITE_FAULT);
-  }
+  std::uint64_t failed = UINT64_MAX;
+  const TransferResult result = is_read ? disk.read(first, count, srb.SRB_BufPointer, failed)
+                                        : disk.write(first, count, srb.SRB_BufPointer, failed);
+  report_transfer(srb, result, failed, is_read ? SENSE_UNRECOVERED_READ : SENSE_WRITE_FAULT);
 }
 
 }  // namespace
