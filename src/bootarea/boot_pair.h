@@ -19,10 +19,13 @@ constexpr int PAIR_CHECKSUM_BAD = 3;
 constexpr int PAIR_NOT_FAT32 = 4;
 constexpr int PAIR_FAT16_FIELDS = 51;
 constexpr int PAIR_CLUSTER_TOO_SMALL = 1;
-constexpr int PAIR_OUTSIDE_IMAGE = 6;      // sectors V+a or V+a+1 not in the image
+constexpr int PAIR_OUTSIDE_IMAGE = 6;      // volume_start below 0 or above 84
+constexpr int PAIR_NOT_A_SLOT = 7;         // slot other than 0, 3, 6 or 9
 
 // Copies the pair at volume_start + slot into the working sectors and judges
-// it. 0 = valid.
+// it. 0 = valid. When the volume's pairs (V to V+10) do not all lie inside
+// the image, every pair is rejected without reading anything, and both
+// working sectors are left zeroed.
 int boot_check_pair(const BootAreaImage& image, int slot);
 
 // After the primary pair was accepted: rewrites copy pairs A and B where their

@@ -6,6 +6,13 @@
 
 #include "bootarea/boot_area_image.h"
 
+// Partition types that may hold the player's volume: FAT16 (0x06, 0x0E) and
+// FAT32 (0x0B, 0x0C). The boot pair checks then insist on FAT32.
+inline constexpr std::uint8_t ACCEPTED_PARTITION_TYPES[] = {0x06, 0x0B, 0x0C, 0x0E};
+
+constexpr int MBR_ACCEPTED = 0;
+constexpr int MBR_REJECTED = 1;
+
 // Copies sector i (0-7) into work_sector and judges it: sector 0 must be
 // signed, a copy must carry a valid sector checksum, and one of the four
 // partition entries must have an accepted FAT type. The first such entry
