@@ -1,0 +1,240 @@
+#!/usr/bin/env python3
+"""Builds the player disks of the validation suite with Debian's own tools.
+
+Each disk is a sparse image partitioned with sfdisk (one partition at sector
+63), formatted by mkfs.fat as FAT32 (8 sectors per cluster, 32 reserved
+sectors, backup boot sector at 6, 63 hidden sectors) and filled through mtools
+with a tree of files of many sizes, one of them fragmented. The unpartitioned
+variants carry the same volume at sector 0 without a partition table.
+
+The builder records everything the suite later checks against in
+manifest.json: the files' sizes and sha256 sums, the volume's geometry, the
+clusters of the files that the damage cases aim at, and what fsck.fat said
+of the fresh volume.
+
+    build_disks.py WORKDIR            builds all disks into WORKDIR
+"""
+import hashlib
+import json
+import os
+import random
+import struct
+import sys
+import tempfile
+
+import disk_image
+import fat_tools
+
+PLAYER_SECTORS = 11_695_320
+SMALL_SECTORS = 1_200_000
+VOLUME_START = 63
+FIRST_FAT_SECTOR = 95          # 63 + 32 reserved sectors
+FAT_SEARCH_END = 95 + 15_000   # where a FAT2 must begin to be found at all
+
+# name: (sectors, partitioned, partition type)
+DISKS = {
+    "big": (PLAYER_SECTORS, True, "c"),
+    "small": (SMALL_SECTORS, True, "b"),
+    "big-flat": (PLAYER_SECTORS, False, None),
+    "small-flat": (SMALL_SECTORS, False, None),
+}
+
+DIRS = ["MUSIC", "MUSIC/Artist One", "MUSIC/Artist One/Album One",
+        "MUSIC/Artist One/Album Two", "MUSIC/ARTIST2", "DATA", "FRAG",
+        "PLAYLIST", "EMPTYDIR", "A", "A/B", "A/B/C", "A/B/C/D"]
+
+# Written in this order; the large mostly-zero file first, so that the files
+# after it have their FAT entries beyond FAT sector 96 (disk sector 191).
+FILES = [
+    ("DATA/SPARSE.BIN", "sparse", 80 << 20),
+    ("EMPTY.TXT", "random", 0),
+    ("ONE.BIN", "random", 1),
+    ("README.TXT", "text", 511),
+    ("SECTOR.BIN", "random", 512),
+    ("CLUSTER.BIN", "random", 4096),
+    ("CLUSTER1.BIN", "random", 4097),
+    ("FRAG/GAP1.BIN", "random", 1 << 20),
+    ("FRAG/GAP2.BIN", "random", 1 << 20),
+    ("FRAG/GAP3.BIN", "random", 1 << 20),
+]
+# Written after GAP2 is deleted and the allocator is sent back to the start,
+# so that this file fills GAP2's clusters and then continues after GAP3.
+FRAGMENTED = ("FRAG/FRAGMENTED.BIN", "random", 1_600_000)
+LATER_FILES = [
+    ("MUSIC/Artist One/Album One/01 Opening.mp3", "random", 3_400_000),
+    ("MUSIC/Artist One/Album One/02 Second Song.mp3", "random", 2_750_123),
+    ("MUSIC/Artist One/Album Two/01 Track.mp3", "random", 5_000_000),
+    ("MUSIC/ARTIST2/SINGLE.WMA", "random", 777_777),
+    ("PLAYLIST/ALL.M3U", "text", 2_345),
+    ("A/B/C/D/DEEP.TXT", "text", 100),
+]
+DELETED = "FRAG/GAP2.BIN"
+CHAIN_TARGET = "MUSIC/Artist One/Album One/01 Opening.mp3"
+
+
+def file_bytes(path, kind, size):
+    rng = random.Random(path)
+    if kind == "random":
+        return rng.randbytes(size)
+    if kind == "text":
+        words = ["pellora", "track", "album", "disk", "music", "player", "FAT32"]
+        text = ""
+        while len(text) < size:
+            text += rng.choice(words) + (" " if rng.random() < 0.85 else "\r\n")
+        return text[:size].encode()
+    # Mostly zero, with a random 4 KiB marker at the start of each megabyte.
+    data = bytearray(size)
+    for mb in range(0, size, 1 << 20):
+        data[mb:mb + 4096] = rng.randbytes(min(4096, size - mb))
+    return bytes(data)
+
+
+def boot_field(sector, offset, size):
+    return int.from_bytes(sector[offset:offset + size], "little")
+
+
+def clusters_of(image, offset, path):
+    """The file's clusters in chain order, as mshowfat lists them."""
+    proc = fat_tools.checked(["mshowfat", "-i", f"{image}@@{offset * 512}", "::/" + path])
+    clusters = []
+    for part in proc.stdout.decode().split("<")[1:]:
+        span = part.split(">")[0]
+        lo, _, hi = span.partition("-")
+        clusters.extend(range(int(lo), int(hi or lo) + 1))
+    return clusters
+
+
+def forget_next_free(image, offset):
+    """Sets the FSInfo next-free hint to 0xFFFFFFFF, the FAT32 value for
+    'unknown', as a device that does not keep the hint leaves it; mtools then
+    allocates from the start of the FAT again."""
+    fsinfo = bytearray(disk_image.read_sectors(image, offset + 1))
+    fsinfo[492:496] = b"\xff\xff\xff\xff"
+    disk_image.write_sectors(image, offset + 1, bytes(fsinfo))
+
+
+def fill(image, offset, scratch):
+    files = {}
+
+    def put(path, kind, size):
+        data = file_bytes(path, kind, size)
+        local = os.path.join(scratch, "payload")
+        with open(local, "wb") as f:
+            f.write(data)
+        fat_tools.put_file(image, offset, local, path)
+        files[path] = {"size": size, "sha256": hashlib.sha256(data).hexdigest()}
+
+    for d in DIRS:
+        fat_tools.make_dir(image, offset, d)
+    for entry in FILES:
+        put(*entry)
+    fat_tools.delete_file(image, offset, DELETED)
+    del files[DELETED]
+    forget_next_free(image, offset)
+    put(*FRAGMENTED)
+    for entry in LATER_FILES:
+        put(*entry)
+    return files
+
+
+def describe_volume(image, offset):
+    boot = disk_image.read_sectors(image, offset)
+    return {
+        "reserved": boot_field(boot, 14, 2),
+        "fats": boot[16],
+        "sectors_per_cluster": boot[13],
+        "fat_size": boot_field(boot, 36, 4),
+        "total_sectors": boot_field(boot, 32, 4),
+        "hidden": boot_field(boot, 28, 4),
+        "backup_boot": boot_field(boot, 50, 2),
+    }
+
+
+def check_layout(name, image, disk):
+    """The properties of a partitioned disk that the cases rely on."""
+    vol = disk["volume"]
+    problems = []
+    if vol["reserved"] != 32 or disk["offset"] + vol["reserved"] != FIRST_FAT_SECTOR:
+        problems.append("FAT1 does not begin at sector 95")
+    fat2 = FIRST_FAT_SECTOR + vol["fat_size"]
+    if not 191 < fat2 < FAT_SEARCH_END:
+        problems.append(f"FAT2 at {fat2} lies outside 192..{FAT_SEARCH_END - 1}")
+    if disk_image.read_sectors(image, FIRST_FAT_SECTOR)[:4] != b"\xf8\xff\xff\x0f":
+        problems.append("FAT1 does not begin with F8 FF FF 0F")
+    if disk_image.read_sectors(image, fat2)[:4] != b"\xf8\xff\xff\x0f":
+        problems.append("FAT2 does not begin with F8 FF FF 0F")
+    if any(disk_image.read_sectors(image, fat2 - 8, 8)):
+        problems.append("the tail of FAT1 is not free clusters")
+    if FIRST_FAT_SECTOR + disk["last_cluster"] // 128 <= 190:
+        problems.append("no used FAT entry lies beyond disk sector 190")
+    if FIRST_FAT_SECTOR + min(disk["chains"][CHAIN_TARGET]) // 128 <= 190:
+        problems.append(f"{CHAIN_TARGET} has FAT entries at or below disk sector 190")
+    frag = disk["chains"][FRAGMENTED[0]]
+    if all(b == a + 1 for a, b in zip(frag, frag[1:])):
+        problems.append(f"{FRAGMENTED[0]} is not fragmented")
+    if disk["fsck"]["findings"] or disk["fsck"]["returncode"] != 0:
+        problems.append(f"fsck.fat does not find the fresh volume clean: {disk['fsck']}")
+    if problems:
+        raise RuntimeError(f"disk {name}: " + "; ".join(problems))
+
+
+def build(name, workdir, scratch):
+    sectors, partitioned, ptype = DISKS[name]
+    image = os.path.join(workdir, f"{name}.img")
+    if os.path.exists(image):
+        os.remove(image)
+    with open(image, "wb") as f:
+        f.truncate(sectors * 512)
+    offset = VOLUME_START if partitioned else 0
+    if partitioned:
+        fat_tools.partition(image, VOLUME_START, sectors - VOLUME_START, ptype)
+    serial = "%08x" % (0x50E1_0000 + sectors % 0x10000)
+    fat_tools.format_fat32(image, offset, offset, serial, "PELLORA")
+    files = fill(image, offset, scratch)
+    fat_tools.dig_holes(image)
+    fsck = fat_tools.fsck(image, offset, sectors - offset, os.path.join(scratch, "volume"))
+    disk = {
+        "image": image,
+        "sectors": sectors,
+        "offset": offset,
+        "partitioned": partitioned,
+        "partition_type": int(ptype, 16) if ptype else None,
+        "volume": describe_volume(image, offset),
+        "files": files,
+        "dirs": DIRS,
+        "chains": {p: clusters_of(image, offset, p) for p in (CHAIN_TARGET, FRAGMENTED[0])},
+        "last_cluster": max(max(clusters_of(image, offset, p)) for p in files if files[p]["size"]),
+        "fsck": {"returncode": fsck.returncode, "findings": fsck.findings,
+                 "files": fsck.files, "used": fsck.used, "clusters": fsck.clusters},
+    }
+    if partitioned:
+        check_layout(name, image, disk)
+    elif fat_tools.partition_table(image):
+        raise RuntimeError(f"disk {name}: mkfs.fat left a partition table in sector 0")
+    return disk
+
+
+def build_all(workdir, names=None):
+    os.makedirs(workdir, exist_ok=True)
+    manifest = {}
+    with tempfile.TemporaryDirectory(dir=workdir) as scratch:
+        for name in names or DISKS:
+            manifest[name] = build(name, workdir, scratch)
+    with open(os.path.join(workdir, "manifest.json"), "w") as f:
+        json.dump(manifest, f, indent=1)
+    return manifest
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__)
+        return 2
+    for name, disk in build_all(os.path.abspath(sys.argv[1])).items():
+        print(f"{name}: {disk['sectors']} sectors, volume at {disk['offset']}, "
+              f"FAT size {disk['volume']['fat_size']}, {len(disk['files'])} files, "
+              f"fsck.fat: {disk['fsck']['used']}/{disk['fsck']['clusters']} clusters used")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,332 @@
+"""The validation cases: a damage applied to a copy of a fresh disk, and what
+tessaly is predicted to print, ask and write for it.
+
+Every case names
+  - the disks it runs on,
+  - `damage`: changes a copy of the disk and returns {sector: bytes} of what
+    it wrote,
+  - `report`: lines that must appear on standard output, in this order, and
+    `absent`: lines that must not appear at all,
+  - `boxes`: the captions of the message boxes, in order, when every box is
+    answered OK (the first OK/Cancel box is the one the Cancel run refuses),
+  - `after`: {sector: bytes} that the image must differ in from the fresh
+    disk once the OK run is over (every other sector must be as the fresh
+    disk has it), or None for "not one byte written",
+  - `fsck`: what fsck.fat -n must say of the volume afterwards,
+  - `files`: "intact" (every file reads back through mtools with its
+    recorded sha256), "target-lost" (all but the damaged file), or "gone".
+"""
+import random
+
+import disk_image
+import layout
+from build_disks import CHAIN_TARGET
+
+ALL_CLEAR = "  Pellora Hard Drive partition was found OK ! "
+DAMAGED = "  ERROR: Hard Drive file structure is damaged ! "
+ABOUT_TO_REPAIR = "  About to repair the Pellora Hard Disk !  "
+REMOVABLE = "  ERROR: Hard Disk is removable ! "
+
+HARD_DRIVE_OK = "Pellora Hard Drive is OK"
+MAY_BE_DAMAGED = "   Hard Drive may be damaged"
+FATS_EQUAL = "FAT1 == FAT2"
+FATS_DIFFER = "FAT1 != FAT2"
+REPAIRING = " Repairing FAT..."
+SEARCHING = " Shearching FAT..."
+
+PARTITIONED = ("big", "small")
+UNPARTITIONED = ("big-flat", "small-flat")
+
+
+def second_fat(disk):
+    return layout.FIRST_FAT_SECTOR + disk["volume"]["fat_size"]
+
+
+def fat_lines(disk):
+    f = second_fat(disk)
+    size = f - layout.FIRST_FAT_SECTOR
+    return [f"Fat found on sector {f} at Address 0x{f * 512:x} ",
+            f"Fat size : {size} SECTORS = 0x{size * 512:x} BYTES ",
+            " Checking FAT ..."]
+
+
+def sectors(image, first, count=1):
+    return disk_image.read_sectors(image, first, count)
+
+
+def put(image, sector, data):
+    disk_image.write_sectors(image, sector, data)
+    return {sector: data}
+
+
+# ---- predicted writes --------------------------------------------------------
+
+def refreshed_mbr_copies(fresh):
+    copy = layout.mbr_copy(sectors(fresh, 0))
+    return {s: copy for s in layout.MBR_COPIES}
+
+
+def refreshed_pair_copies(fresh):
+    boot, fsinfo = layout.pair_copy(sectors(fresh, 63), sectors(fresh, 64))
+    return {66: boot, 67: fsinfo, 72: boot, 73: fsinfo}
+
+
+def free_count_unknown(fsinfo):
+    return {64: layout.with_free_count_unknown(fsinfo)}
+
+
+def fat1_from_fat2(image, disk, fat2_patches):
+    """FAT1 sectors as tessaly leaves them after copying FAT2 over them."""
+    size = disk["volume"]["fat_size"]
+    return {s - size: data for s, data in fat2_patches.items()}
+
+
+# ---- damages -----------------------------------------------------------------
+
+def no_damage(image, disk):
+    return {}
+
+
+def fat1_garbage(image, disk):
+    """Random bytes over FAT1 sectors in the used area: three near its start
+    and two among the entries beyond disk sector 190."""
+    rng = random.Random(f"garbage-{disk['sectors']}")
+    target = layout.FIRST_FAT_SECTOR + min(disk["chains"][CHAIN_TARGET]) // 128
+    written = {}
+    for s in (96, 97, 98, target, target + 1):
+        written.update(put(image, s, rng.randbytes(512)))
+    return written
+
+
+def zero_chain(image, disk, fat_first):
+    """Zeroes the FAT entries of CHAIN_TARGET's clusters in the FAT that
+    begins at fat_first."""
+    written = {}
+    by_sector = {}
+    for cluster in disk["chains"][CHAIN_TARGET]:
+        by_sector.setdefault(fat_first + cluster // 128, []).append(cluster % 128)
+    for s, entries in by_sector.items():
+        data = bytearray(sectors(image, s))
+        for e in entries:
+            data[e * 4:e * 4 + 4] = bytes(4)
+        written.update(put(image, s, bytes(data)))
+    return written
+
+
+def fat1_chain_zeroed(image, disk):
+    return zero_chain(image, disk, layout.FIRST_FAT_SECTOR)
+
+
+def fat2_chain_zeroed(image, disk):
+    return zero_chain(image, disk, second_fat(disk))
+
+
+def boot_sector_zeroed(image, disk):
+    return put(image, 63, bytes(512))
+
+
+def fsinfo_trail_broken(image, disk):
+    data = sectors(image, 64)
+    return put(image, 64, data[:510] + b"\x00\x00")
+
+
+def fsinfo_lead_broken(image, disk):
+    data = sectors(image, 64)
+    return put(image, 64, b"XXaA" + data[4:])
+
+
+def sector0_zeroed_with_copies(image, disk):
+    """The MBR copies a previous repair leaves in sectors 1 to 7, then
+    sector 0 lost."""
+    written = {}
+    copy = layout.mbr_copy(sectors(image, 0))
+    for s in layout.MBR_COPIES:
+        written.update(put(image, s, copy))
+    written.update(put(image, 0, bytes(512)))
+    return written
+
+
+def sectors0_7_zeroed(image, disk):
+    disk_image.write_sectors(image, 0, bytes(8 * 512))
+    return {s: bytes(512) for s in range(8)}
+
+
+# ---- expected results --------------------------------------------------------
+
+def after_fat1_repair(fresh, damaged, disk, damage, result):
+    """Boot area as read, its copies refreshed, the free count reset; FAT1
+    copied back from FAT2, which makes it the fresh disk's FAT1 again."""
+    out = refreshed_mbr_copies(fresh)
+    out.update(refreshed_pair_copies(fresh))
+    out.update(free_count_unknown(sectors(fresh, 64)))
+    return out
+
+
+def after_fat2_spread(fresh, damaged, disk, damage, result):
+    """As after a FAT1 repair, but FAT2 is the damaged copy: it stays as it
+    is and is copied over FAT1."""
+    out = after_fat1_repair(fresh, damaged, disk, damage, result)
+    out.update(damage)
+    out.update(fat1_from_fat2(damaged, disk, damage))
+    return out
+
+
+def after_pair_restored(fresh, damaged, disk, damage, result):
+    """Primary pair restored from the signed backup pair at 69/70; copy pairs
+    A and B left as they are in this run."""
+    out = refreshed_mbr_copies(fresh)
+    out[63] = layout.with_signature(sectors(fresh, 69))
+    out.update(free_count_unknown(layout.with_signature(sectors(fresh, 70))))
+    return out
+
+
+def after_mbr_restored(fresh, damaged, disk, damage, result):
+    """Sector 0 restored from copy 1; the copies stay as the damage left them."""
+    out = {s: damage[s] for s in layout.MBR_COPIES}
+    out[0] = layout.with_signature(damage[1])
+    out.update(refreshed_pair_copies(fresh))
+    out.update(free_count_unknown(sectors(fresh, 64)))
+    return out
+
+
+def after_mbr_rebuilt(fresh, damaged, disk, damage, result):
+    """A fresh MBR in sector 0 and nothing else but the free count."""
+    out = {0: layout.fresh_mbr(disk["sectors"])}
+    out.update(free_count_unknown(sectors(fresh, 64)))
+    return out
+
+
+def after_repartition(fresh, damaged, disk, damage, result):
+    """The partitioned layout over the old unpartitioned volume: fresh MBR
+    and its copies, the templates at 63/64 and in copy pairs A and B. The
+    template's bootstrap code (bytes 90 to 509) is tessaly's own, so it is
+    taken from the result after its other bytes are checked."""
+    mbr = layout.fresh_mbr(disk["sectors"])
+    out = {0: mbr}
+    out.update({s: layout.mbr_copy(mbr) for s in layout.MBR_COPIES})
+    placed = sectors(result, 63)
+    boot = layout.template_boot_head() + placed[90:510] + b"\x55\xaa"
+    fsinfo = layout.fsinfo_template()
+    out[63], out[64] = boot, fsinfo
+    copy_boot, copy_fsinfo = layout.pair_copy(boot, fsinfo)
+    out.update({66: copy_boot, 67: copy_fsinfo, 72: copy_boot, 73: copy_fsinfo})
+    return out
+
+
+# ---- what fsck.fat must say ----------------------------------------------------
+
+def free_count_note(disk):
+    free = disk["fsck"]["clusters"] - disk["fsck"]["used"]
+    return f"Free cluster summary uninitialized (should be {free})"
+
+
+def fsck_clean_but_free_count(result, disk):
+    """After a repair the only remark allowed is the free cluster count that
+    tessaly sets to 'unknown' on purpose (0xFFFFFFFF, to be counted anew)."""
+    if result.findings != [free_count_note(disk)] or result.returncode != 0:
+        return f"expected only '{free_count_note(disk)}', got {result}"
+    if (result.used, result.clusters) != (disk["fsck"]["used"], disk["fsck"]["clusters"]):
+        return f"cluster use {result.used}/{result.clusters} differs from the fresh volume's"
+    return None
+
+
+def fsck_as_fresh(result, disk):
+    if result.findings != disk["fsck"]["findings"] or result.returncode != 0:
+        return f"expected a clean volume, got {result}"
+    return None
+
+
+def fsck_fsinfo_magic(result, disk):
+    """The broken FSInfo lead signature is still there for fsck.fat to see."""
+    if "FSINFO sector has bad magic number(s):" not in result.findings:
+        return f"expected fsck.fat to name the FSInfo magic, got {result}"
+    if "Offset 0: 0x41615858 != expected 0x41615252" not in result.findings:
+        return f"expected fsck.fat to name offset 0 of FSInfo, got {result}"
+    return None
+
+
+def fsck_target_truncated(result, disk):
+    """FAT1 now lacks the damaged file's chain as FAT2 did: fsck.fat names
+    that file and nothing else but the free count."""
+    others = [f for f in result.findings if f != free_count_note(disk)]
+    target = "/" + CHAIN_TARGET
+    if not others or not any(target in f for f in others):
+        return f"expected fsck.fat to name {target}, got {result}"
+    return None
+
+
+class Case:
+    def __init__(self, name, disks, damage, report, absent, boxes, after, fsck, files,
+                 partition=None, note=""):
+        self.name = name
+        self.disks = disks
+        self.damage = damage
+        self.report = report
+        self.absent = absent
+        self.boxes = boxes
+        self.after = after
+        self.fsck = fsck
+        self.files = files
+        self.partition = partition
+        self.note = note
+
+
+def fat_report(disk, verdict, first_lines=()):
+    return list(first_lines) + fat_lines(disk) + [verdict]
+
+
+CASES = [
+    Case("sound", PARTITIONED, no_damage,
+         lambda d: fat_report(d, FATS_EQUAL, [HARD_DRIVE_OK]),
+         ["ERROR: Hard Drive", FATS_DIFFER, REPAIRING],
+         [ALL_CLEAR], None, fsck_as_fresh, "intact", partition="fresh",
+         note="all clear, nothing written"),
+    Case("fat1-garbage", PARTITIONED, fat1_garbage,
+         lambda d: fat_report(d, FATS_DIFFER, [HARD_DRIVE_OK]) + [REPAIRING],
+         ["ERROR: Hard Drive", FATS_EQUAL],
+         [ALL_CLEAR, DAMAGED, ABOUT_TO_REPAIR], after_fat1_repair,
+         fsck_clean_but_free_count, "intact", partition="fresh"),
+    Case("fat1-chain-zeroed", PARTITIONED, fat1_chain_zeroed,
+         lambda d: fat_report(d, FATS_DIFFER, [HARD_DRIVE_OK]) + [REPAIRING],
+         ["ERROR: Hard Drive", FATS_EQUAL],
+         [ALL_CLEAR, DAMAGED, ABOUT_TO_REPAIR], after_fat1_repair,
+         fsck_clean_but_free_count, "intact", partition="fresh"),
+    Case("fat2-chain-zeroed", PARTITIONED, fat2_chain_zeroed,
+         lambda d: fat_report(d, FATS_DIFFER, [HARD_DRIVE_OK]) + [REPAIRING],
+         ["ERROR: Hard Drive", FATS_EQUAL],
+         [ALL_CLEAR, DAMAGED, ABOUT_TO_REPAIR], after_fat2_spread,
+         fsck_target_truncated, "target-lost", partition="fresh",
+         note="FAT2 is always taken as the good copy: the repair spreads its damage to FAT1"),
+    Case("boot-sector-zeroed", PARTITIONED, boot_sector_zeroed,
+         lambda d: fat_report(d, FATS_EQUAL, ["ERROR: Hard Drive BPB damaged:", MAY_BE_DAMAGED]),
+         [HARD_DRIVE_OK, FATS_DIFFER, REPAIRING],
+         [DAMAGED, ABOUT_TO_REPAIR], after_pair_restored,
+         fsck_clean_but_free_count, "intact", partition="fresh"),
+    Case("fsinfo-trail-signature", PARTITIONED, fsinfo_trail_broken,
+         lambda d: fat_report(d, FATS_EQUAL, ["ERROR: Hard Drive BPB damaged:", MAY_BE_DAMAGED]),
+         [HARD_DRIVE_OK, FATS_DIFFER, REPAIRING],
+         [DAMAGED, ABOUT_TO_REPAIR], after_pair_restored,
+         fsck_clean_but_free_count, "intact", partition="fresh"),
+    Case("fsinfo-lead-signature", PARTITIONED, fsinfo_lead_broken,
+         lambda d: fat_report(d, FATS_EQUAL, [HARD_DRIVE_OK]),
+         ["ERROR: Hard Drive", FATS_DIFFER, REPAIRING],
+         [ALL_CLEAR], None, fsck_fsinfo_magic, "intact", partition="fresh",
+         note="only bytes 510/511 of FSInfo are judged: reported OK, left for fsck.fat"),
+    Case("sector0-zeroed", PARTITIONED, sector0_zeroed_with_copies,
+         lambda d: fat_report(d, FATS_EQUAL, ["ERROR: Hard Drive MBR damaged:", MAY_BE_DAMAGED]),
+         [HARD_DRIVE_OK, FATS_DIFFER, REPAIRING, "ERROR: Hard Drive BPB"],
+         [DAMAGED, ABOUT_TO_REPAIR], after_mbr_restored,
+         fsck_clean_but_free_count, "intact", partition="fresh",
+         note="MBR copies present in 1..7, sector 0 restored from copy 1"),
+    Case("sectors0-7-zeroed", PARTITIONED, sectors0_7_zeroed,
+         lambda d: fat_report(d, FATS_EQUAL, ["ERROR: Hard Drive MBR not found", MAY_BE_DAMAGED]),
+         [HARD_DRIVE_OK, FATS_DIFFER, REPAIRING, "ERROR: Hard Drive BPB"],
+         [DAMAGED, ABOUT_TO_REPAIR], after_mbr_rebuilt,
+         fsck_clean_but_free_count, "intact", partition="rebuilt"),
+    Case("unpartitioned", UNPARTITIONED, no_damage,
+         lambda d: ["ERROR: Hard Drive is removable", "   Hard Drive must be reformated"],
+         [HARD_DRIVE_OK, SEARCHING, "Fat found", "No Fat found ????", FATS_EQUAL, FATS_DIFFER,
+          REPAIRING, "ERROR: Hard Drive MBR", "ERROR: Hard Drive BPB"],
+         [REMOVABLE, DAMAGED], after_repartition, None, "gone", partition="rebuilt",
+         note="repartitioned over the old volume: templates installed, files not kept"),
+]

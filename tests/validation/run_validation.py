@@ -1,0 +1,240 @@
+#!/usr/bin/env python3
+"""Validation of tessaly on real FAT32 volumes made by dosfstools and mtools.
+
+For every case and disk: a copy of the fresh disk is damaged; tessaly runs
+once refusing the first OK/Cancel box (the image must stay byte-identical)
+and once answering OK to every box; then the report lines, the boxes, the
+sectors written, the partition table (sfdisk), the volume (fsck.fat -n) and
+every file (mtools, sha256) are checked against the case's prediction.
+
+    run_validation.py --tessaly BUILD/tessaly --work DIR [--only TEXT]
+    run_validation.py --self-check --work DIR [--only TEXT]
+
+--self-check runs no tessaly: it proves the checks themselves, by applying
+each case's predicted repair to a copy (all checks must pass) and by leaving
+the damage unrepaired or adding a stray write (the checks must fail).
+
+Prints one line per case and disk and a closing "N passed, N failed"; exits
+non-zero when any failed.
+"""
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+import build_disks
+import cases
+import checks
+import disk_image
+import layout
+
+CONFIRMATION_BOXES = (cases.DAMAGED, cases.ABOUT_TO_REPAIR, cases.REMOVABLE)
+
+
+def run_tessaly(tessaly, image, answers):
+    env = {k: v for k, v in os.environ.items() if not k.startswith("ASPI_")}
+    env["ASPI_DISKS"] = image
+    proc = subprocess.run([tessaly], input="".join(a + "\n" for a in answers).encode(),
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, timeout=600)
+    return proc.returncode, proc.stdout.decode(errors="replace"), proc.stderr.decode(errors="replace")
+
+
+def cancel_plan(boxes):
+    """Answers and expected boxes of the Cancel run: OK to the all-clear box,
+    Cancel to the first OK/Cancel box, which ends the run."""
+    for i, caption in enumerate(boxes):
+        if caption in CONFIRMATION_BOXES:
+            return ["ok"] * i + ["cancel"], boxes[:i + 1]
+    return ["cancel"] * len(boxes), boxes
+
+
+def check_report(case, disk, rc, out, err, boxes, with_repair):
+    failures = [] if rc == 0 else [f"exit status {rc}"]
+    wanted = case.report(disk)
+    if not with_repair:
+        wanted = [line for line in wanted if line != cases.REPAIRING]
+    failures += checks.lines_in_order(out, wanted)
+    absent = list(case.absent) + ([] if with_repair else [cases.REPAIRING])
+    failures += checks.lines_absent(out, absent)
+    failures += checks.check_boxes(err, boxes)
+    return failures
+
+
+def fat_sums_differ(image, disk):
+    size = disk["volume"]["fat_size"]
+    fat1 = disk_image.read_sectors(image, layout.FIRST_FAT_SECTOR, size)
+    fat2 = disk_image.read_sectors(image, layout.FIRST_FAT_SECTOR + size, size)
+    return layout.fat_sum(fat1) != layout.fat_sum(fat2)
+
+
+def precondition(case, disk, damaged):
+    """The damage does what the case says before tessaly sees it."""
+    if not disk["partitioned"]:
+        return []
+    differ = fat_sums_differ(damaged, disk)
+    if differ != (cases.FATS_DIFFER in case.report(disk)):
+        return [f"precondition: FAT sums {'differ' if differ else 'agree'} after the damage"]
+    return []
+
+
+def prepare(case, disk, work):
+    fresh = disk["image"]
+    damaged = os.path.join(work, f"{case.name}.damaged.img")
+    disk_image.sparse_copy(fresh, damaged)
+    damage = case.damage(damaged, disk)
+    return fresh, damaged, damage
+
+
+def run_case(case, disk, tessaly, work):
+    fresh, damaged, damage = prepare(case, disk, work)
+    result = os.path.join(work, f"{case.name}.result.img")
+    scratch = os.path.join(work, "volume.img")
+    try:
+        failures = precondition(case, disk, damaged)
+        before = disk_image.content_digest(damaged)
+
+        answers, boxes = cancel_plan(case.boxes)
+        disk_image.sparse_copy(damaged, result)
+        rc, out, err = run_tessaly(tessaly, result, answers)
+        failures += [f"cancel run: {f}" for f in check_report(case, disk, rc, out, err, boxes, False)]
+        if disk_image.content_digest(result) != before:
+            changed = disk_image.differing_sectors(damaged, result)
+            failures.append(f"cancel run: image changed in sectors {changed[:checks.MAX_LISTED]}")
+
+        disk_image.sparse_copy(damaged, result)
+        rc, out, err = run_tessaly(tessaly, result, ["ok"] * len(case.boxes))
+        with open(os.path.join(work, f"{case.name}.{disk['name']}.stdout"), "w") as f:
+            f.write(out)
+        failures += check_report(case, disk, rc, out, err, case.boxes, True)
+        failures += checks.check_disk(case, disk, fresh, damaged, damage, result, scratch)
+        return failures
+    finally:
+        checks.cleanup(damaged, result, scratch)
+
+
+def simulate_repair(case, disk, damaged, damage, result):
+    """Writes the case's predicted outcome into `result`, as a correct
+    tessaly would leave it."""
+    disk_image.sparse_copy(damaged, result)
+    if case.after is None:
+        return
+    if case.after is cases.after_repartition:
+        # A stand-in bootstrap: the template's bytes 90..509 are tessaly's.
+        disk_image.write_sectors(result, 63, layout.template_boot_head() + bytes(420) + b"\x55\xaa")
+    patches = case.after(disk["image"], damaged, disk, damage, result)
+    fresh_changes = set(disk_image.differing_sectors(disk["image"], damaged))
+    for s in sorted(fresh_changes - set(patches)):
+        disk_image.write_sectors(result, s, disk_image.read_sectors(disk["image"], s))
+    for s, data in patches.items():
+        disk_image.write_sectors(result, s, data)
+
+
+def self_check_case(case, disk, work):
+    """The checks pass on the predicted outcome and fail on a wrong one."""
+    fresh, damaged, damage = prepare(case, disk, work)
+    result = os.path.join(work, f"{case.name}.result.img")
+    scratch = os.path.join(work, "volume.img")
+    try:
+        failures = precondition(case, disk, damaged)
+        simulate_repair(case, disk, damaged, damage, result)
+        found = checks.check_disk(case, disk, fresh, damaged, damage, result, scratch)
+        failures += [f"predicted outcome rejected: {f}" for f in found]
+
+        # A wrong outcome: the damage left as it was, or a stray write.
+        if case.after is not None and (damage or not disk["partitioned"]):
+            wrong, what = damaged, "unrepaired damage"
+        else:
+            wrong, what = result, "a stray write to sector 1"
+            disk_image.write_sectors(result, 1, b"\x01" + bytes(511))
+        if not checks.check_disk(case, disk, fresh, damaged, damage, wrong, scratch):
+            failures.append(f"{what} passes the checks")
+
+        if case.files == "intact":
+            # One cluster of a file spoilt behind the tools' backs.
+            vol = disk["volume"]
+            cluster = disk["chains"][build_disks.FRAGMENTED[0]][-1]
+            data_start = disk["offset"] + vol["reserved"] + vol["fats"] * vol["fat_size"]
+            disk_image.sparse_copy(damaged if case.after is None else result, scratch)
+            simulate_repair(case, disk, damaged, damage, scratch)
+            disk_image.write_sectors(scratch, data_start + (cluster - 2) * 8, b"\xee" * 512)
+            if not checks.check_files(case, disk, scratch):
+                failures.append("a spoilt file cluster passes the file check")
+        return failures
+    finally:
+        checks.cleanup(damaged, result, scratch)
+
+
+def self_check_report():
+    """The report and box checks on made-up output."""
+    failures = []
+    out = "banner\nPellora Hard Drive is OK\nFAT1 == FAT2\n"
+    if checks.lines_in_order(out, ["Pellora Hard Drive is OK", "FAT1 == FAT2"]):
+        failures.append("lines in order rejected")
+    if not checks.lines_in_order(out, ["FAT1 == FAT2", "Pellora Hard Drive is OK"]):
+        failures.append("lines out of order accepted")
+    if not checks.lines_in_order(out, ["FAT1 == FAT"]):
+        failures.append("a partial line accepted")
+    if not checks.lines_absent(out, ["FAT1 =="]):
+        failures.append("an unwanted line not seen")
+    err = "\n+---\n| " + cases.DAMAGED + "\n+---\n text\n+---\nAnswer ok or cancel: \n(closed: Cancel)\n"
+    if checks.box_captions(err) != [cases.DAMAGED]:
+        failures.append(f"captions read as {checks.box_captions(err)!r}")
+    if len(checks.check_boxes(err, [cases.DAMAGED])) != 1:
+        failures.append("a box without an answer not seen")
+    return failures
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--tessaly")
+    parser.add_argument("--self-check", action="store_true")
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--only", help="run only the cases whose name contains this text")
+    args = parser.parse_args()
+    if not args.self_check and not args.tessaly:
+        parser.error("--tessaly or --self-check is needed")
+    work = os.path.abspath(args.work)
+    os.makedirs(work, exist_ok=True)
+
+    started = time.monotonic()
+    manifest = build_disks.build_all(work)
+    for name, disk in manifest.items():
+        disk["name"] = name
+    print(f"disks built in {time.monotonic() - started:.1f}s: "
+          + ", ".join(f"{n} ({d['sectors']} sectors, FAT size {d['volume']['fat_size']})"
+                      for n, d in manifest.items()))
+
+    passed = failed = 0
+    if args.self_check:
+        failures = self_check_report()
+        print(("FAIL" if failures else "ok  ") + " report and box checks")
+        for f in failures:
+            print("  " + f)
+        passed, failed = (0, 1) if failures else (1, 0)
+    for case in cases.CASES:
+        if args.only and args.only not in case.name:
+            continue
+        for name in case.disks:
+            t = time.monotonic()
+            if args.self_check:
+                failures = self_check_case(case, manifest[name], work)
+            else:
+                failures = run_case(case, manifest[name], os.path.abspath(args.tessaly), work)
+            label = f"{case.name} on {name}"
+            took = f"({time.monotonic() - t:.1f}s)"
+            if failures:
+                failed += 1
+                print(f"FAIL {label} {took}")
+                for f in failures:
+                    print("  " + f)
+            else:
+                passed += 1
+                print(f"ok   {label} {took}" + (f" -- {case.note}" if case.note else ""))
+            sys.stdout.flush()
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed or not passed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
