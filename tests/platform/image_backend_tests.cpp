@@ -7,6 +7,10 @@
 #include <cstring>
 #include <sstream>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "image_disk_fixture.h"
 #include "platform/aspi_backend.h"
 #include "platform/posix/image_backend.h"
@@ -267,6 +271,40 @@ TEST_F(ImageBackendTest, AsyncShutdownPostsWhatIsQueued) {
   platform::install_aspi_backend(nullptr);
   EXPECT_EQ(posted.calls.load(), 1);
   EXPECT_EQ(posted.status.load(), SS_ERR);
+}
+
+}  // namespace
+
+namespace {
+
+bool opens_for_writing(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY);
+  if (fd >= 0) ::close(fd);
+  return fd >= 0;
+}
+
+// An image the file system lets us read but not write is still served, with
+// every write failing as write protected.
+TEST_F(ImageBackendTest, ImageOpenableOnlyForReadingIsServedWriteProtected) {
+  TempImage image(4);
+  ::chmod(image.path().c_str(), 0444);
+  bool immutable = false;
+  if (opens_for_writing(image.path())) {  // root ignores modes; try the immutable flag
+    immutable = std::system(("chattr +i '" + image.path() + "' 2>/dev/null").c_str()) == 0;
+  }
+  if (opens_for_writing(image.path())) GTEST_SKIP() << "cannot make a file unwritable here";
+  std::string errors;
+  install_images(image.path(), &errors);
+  EXPECT_EQ(errors, "");
+  std::vector<std::uint8_t> buffer(512, 0x42);
+  SRB_ExecSCSICmd srb = transfer_block(0x2A, 0, 0, 0, 1, buffer.data(), 512);
+  EXPECT_EQ(run(srb), SS_ERR);
+  expect_sense(srb, 0x07, 0x27);
+  srb = transfer_block(0x28, 0, 0, 3, 1, buffer.data(), 512);
+  EXPECT_EQ(run(srb), SS_COMP);
+  EXPECT_EQ(buffer[0], pattern(3, 0));
+  platform::install_aspi_backend(nullptr);
+  if (immutable) std::system(("chattr -i '" + image.path() + "'").c_str());
 }
 
 }  // namespace

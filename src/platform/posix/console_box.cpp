@@ -77,7 +77,7 @@ int console_message_box(std::FILE* in, std::FILE* out, const char* text, const c
       return IDCANCEL;
     }
     if (const int answer = answer_of(line)) return answer;
-    std::fputs("Please answer ok or cancel: ", out);
+    std::fputs("\nPlease answer ok or cancel: ", out);
     std::fflush(out);
   }
 }
