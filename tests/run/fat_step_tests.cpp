@@ -1,0 +1,212 @@
+// The FAT step, the confirmations and the repair, called directly with a
+// severity and an in-memory disk.
+#include <cstring>
+
+#include "bootarea/boot_area_image.h"
+#include "run/check_and_repair.h"
+#include "run_test_helpers.h"
+
+namespace {
+
+void put_signature(MemoryDisk& disk, std::uint32_t n) {
+  const std::uint8_t media[4] = {0xF8, 0xFF, 0xFF, 0x0F};
+  std::memcpy(disk.at(n).data(), media, 4);
+}
+
+std::uint32_t image_fat_size(const BootAreaImage& image) {
+  const std::uint8_t* b = image.sector(63) + 36;
+  return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+}
+
+class FatStep : public ::testing::Test {
+ protected:
+  MemoryDisk* disk = nullptr;
+  BootAreaImage image{};
+  std::string output;
+
+  void SetUp() override { volume_geometry.volume_start = 63; }
+  void TearDown() override { stop_scripting_message_boxes(); }
+
+  void run(RunSeverity severity, bool writable = true) {
+    testing::internal::CaptureStdout();
+    check_fat_and_repair(image, target_drive, severity, writable);
+    output = testing::internal::GetCapturedStdout();
+  }
+  // FAT1 at 95 with data in 95-99, FAT2 at 1095 with the same data.
+  void two_fats_at_1095() {
+    disk = &install_memory_disk(20000);
+    for (std::uint32_t fat : {95u, 1095u}) {
+      put_signature(*disk, fat);
+      for (std::uint32_t n = fat + 1; n < fat + 5; ++n) disk->at(n)[9] = 0x21;
+    }
+  }
+};
+
+// The step's lines for FATs at 95 and 1095: the search stops after
+// (1095 - 1) / 251 = 4 stars, the sum of 1000 sectors prints 999 / 16 = 62.
+std::string lines_for_1095() {
+  return "\n Shearching FAT...\n" + stars(4) +
+         "\n"
+         "Fat found on sector 1095 at Address 0x88e00 \n"
+         "Fat size : 1000 SECTORS = 0x7d000 BYTES \n"
+         "\n Checking FAT ...\n" +
+         stars(62) + "\n";
+}
+
+TEST_F(FatStep, EqualFatsOnASoundDiskEndTheRunQuietly) {
+  two_fats_at_1095();
+  ScriptedBoxes& boxes = script_message_boxes({});
+  run(SEVERITY_OK);
+  EXPECT_EQ(output, lines_for_1095() + "FAT1 == FAT2\n");
+  EXPECT_TRUE(boxes.shown.empty());
+  EXPECT_EQ(disk->writes, 0);
+  EXPECT_EQ(image_fat_size(image), 1000u);  // in the image only
+}
+
+TEST_F(FatStep, DifferingFatsAreRepairedAfterTwoOks) {
+  two_fats_at_1095();
+  disk->at(97)[100] = 0x05;
+  ScriptedBoxes& boxes = script_message_boxes({IDOK, IDOK});
+  run(SEVERITY_OK);
+  EXPECT_EQ(output, lines_for_1095() + "FAT1 != FAT2\n" + "\n Repairing FAT...\n" + stars(62) + "\n");
+  ASSERT_EQ(boxes.shown.size(), 2u);
+  expect_box(boxes.shown[0], D1_CAPTION, "\nTessaly will now attempt", CONFIRMATION);
+  expect_box(boxes.shown[1], D2_CAPTION, "\nAfter this operation, you must reboot", CONFIRMATION);
+  EXPECT_EQ(disk->writes_between(0, 94), 95);
+  EXPECT_EQ(disk->get(97), disk->get(1097));
+  // The boot area went first, sectors 0-94 in order, then the FAT copy.
+  std::vector<std::uint32_t> written;
+  for (const Transfer& t : disk->transfers)
+    if (t.write) written.push_back(t.sector);
+  ASSERT_EQ(written.size(), 95u + 1000u);
+  for (std::uint32_t j = 0; j < 95; ++j) EXPECT_EQ(written[j], j);
+  EXPECT_EQ(written[95], 95u);
+  EXPECT_EQ(disk->get(63)[36], 0xE8);
+  EXPECT_EQ(disk->get(63)[37], 0x03);
+}
+
+TEST_F(FatStep, CancelOnEitherBoxWritesNothing) {
+  two_fats_at_1095();
+  disk->at(97)[100] = 0x05;
+  ScriptedBoxes& first = script_message_boxes({IDCANCEL});
+  run(SEVERITY_OK);
+  EXPECT_EQ(first.shown.size(), 1u);
+  EXPECT_EQ(disk->writes, 0);
+
+  ScriptedBoxes& second = script_message_boxes({IDOK, IDCANCEL});
+  run(SEVERITY_OK);
+  EXPECT_EQ(second.shown.size(), 2u);
+  EXPECT_EQ(disk->writes, 0);
+  EXPECT_EQ(output, lines_for_1095() + "FAT1 != FAT2\n");
+}
+
+TEST_F(FatStep, RemovableDiskSkipsTheFatsAndAsksWithTheRemovableBoxes) {
+  disk = &install_memory_disk(20000);
+  ScriptedBoxes& boxes = script_message_boxes({IDOK, IDOK});
+  run(SEVERITY_REMOVABLE);
+  EXPECT_EQ(output, "\n");
+  EXPECT_EQ(disk->reads, 0);
+  ASSERT_EQ(boxes.shown.size(), 2u);
+  expect_box(boxes.shown[0], R1_CAPTION, "The Hard Disk is formatted as removable.\n", CONFIRMATION);
+  expect_box(boxes.shown[1], D1_CAPTION, "\nMake sure that the drive is NOT marked removable:\n", CONFIRMATION);
+  EXPECT_EQ(disk->writes, 95);
+  EXPECT_EQ(image_fat_size(image), 0u);
+}
+
+TEST_F(FatStep, NoSecondFatFoundOnADamagedDiskWritesOnlyTheBootArea) {
+  disk = &install_memory_disk(20000);
+  script_message_boxes({IDOK, IDOK});
+  run(SEVERITY_DAMAGED);
+  const std::string pass = "\n Shearching FAT...\n" + stars(60) + "\n";
+  EXPECT_EQ(output, pass + pass + "No Fat found ????\n" + "\n");
+  EXPECT_EQ(disk->reads, 2 * 15000);
+  EXPECT_EQ(disk->writes, 95);
+  EXPECT_EQ(image_fat_size(image), 0u);
+}
+
+TEST_F(FatStep, SignatureModeFindsTheFatWhenNoFreeRunPrecedesIt) {
+  disk = &install_memory_disk(20000);
+  for (std::uint32_t n = 95; n < 1095; ++n) fill_sector(*disk, n, 0x01);  // FAT1 start lost, no free entries
+  put_signature(*disk, 1095);
+  script_message_boxes({IDCANCEL});
+  run(SEVERITY_OK);
+  const std::string first_pass = "\n Shearching FAT...\n" + stars(60) + "\n";
+  EXPECT_EQ(output.rfind(first_pass, 0), 0u);
+  EXPECT_NE(output.find("Fat found on sector 1095 at Address 0x88e00 \nFat size : 1000 SECTORS = 0x7d000 BYTES \n"),
+            std::string::npos);
+  EXPECT_NE(output.find("FAT1 != FAT2\n"), std::string::npos);
+}
+
+// Sums of -1 that were really read are compared like any other value.
+TEST_F(FatStep, GenuineSumOfMinusOneIsCompared) {
+  two_fats_at_1095();
+  // Each FAT: 5 + 4 x 0x21 + (0x90 - 256) = 5 + 132 - 112 = 25; FAT2 gets
+  // another -26 and so sums to exactly -1.
+  for (std::uint32_t fat : {95u, 1095u}) disk->at(fat + 2)[50] = 0x90;
+  disk->at(1095 + 3)[60] = static_cast<std::uint8_t>(-26);
+  ScriptedBoxes& boxes = script_message_boxes({IDOK, IDOK});
+  run(SEVERITY_OK);
+  EXPECT_NE(output.find("FAT1 != FAT2\n"), std::string::npos);
+  EXPECT_EQ(output.find("Impossible to check FAT"), std::string::npos);
+  EXPECT_EQ(boxes.shown.size(), 2u);
+  EXPECT_EQ(disk->get(98), disk->get(1098));
+
+  // Now both FATs sum to -1: equal.
+  ScriptedBoxes& none = script_message_boxes({});
+  run(SEVERITY_OK);
+  EXPECT_NE(output.find("FAT1 == FAT2\n"), std::string::npos);
+  EXPECT_TRUE(none.shown.empty());
+}
+
+TEST_F(FatStep, UnreadableSecondFatMakesTheSumsIncomparable) {
+  two_fats_at_1095();
+  disk->at(97)[100] = 0x05;
+  disk->bad_reads = {1500};
+  ScriptedBoxes& boxes = script_message_boxes({});
+  run(SEVERITY_OK);
+  EXPECT_NE(output.find(std::string(FAILED_REQUEST) + "ERROR: reading sectors...\n $5dcImpossible to check FAT\n"),
+            std::string::npos);
+  EXPECT_TRUE(boxes.shown.empty());
+  EXPECT_EQ(image_fat_size(image), 0u);
+}
+
+TEST_F(FatStep, SearchStoppingAtTheFirstFatGivesSizeZeroAndLeavesTheImageAlone) {
+  disk = &install_memory_disk(20000);
+  put_signature(*disk, 95);
+  for (std::uint32_t n = 96; n < 15095; ++n) disk->at(n)[0] = 0x01;  // nothing is zero-sum
+  std::memset(image.sector(63), 0xAB, 512);
+  script_message_boxes({IDOK, IDOK});
+  run(SEVERITY_DAMAGED);
+  EXPECT_EQ(output, "\n Shearching FAT...\n" + stars(60) + "\n" + "\n Shearching FAT...\n\n" +
+                        "Fat found on sector 95 at Address 0xbe00 \n"
+                        "Fat size : 0 SECTORS = 0x0 BYTES \n"
+                        "\n Checking FAT ...\n\n"
+                        "FAT1 == FAT2\n\n");
+  EXPECT_EQ(disk->get(63)[36], 0xAB);  // written back unchanged
+}
+
+TEST_F(FatStep, FailedWritesAreReportedAndTheFatRepairStillRuns) {
+  two_fats_at_1095();
+  disk->at(97)[100] = 0x05;
+  disk->bad_writes = {0, 96};
+  script_message_boxes({IDOK, IDOK});
+  run(SEVERITY_OK);
+  const std::string expected_tail = std::string(FAILED_REQUEST) + "ERROR: writing sectors...\n $ 0" +
+                                    "Impossible to repair 95 first sectors\n" + "\n Repairing FAT...\n" +
+                                    FAILED_REQUEST + "ERROR: writing sectors...\n $448" + stars(62) +
+                                    "\nImpossible to repair FAT\n\n";
+  ASSERT_GE(output.size(), expected_tail.size());
+  EXPECT_EQ(output.substr(output.size() - expected_tail.size()), expected_tail);
+  EXPECT_EQ(disk->get(97), disk->get(1097));
+}
+
+TEST_F(FatStep, FreshMbrOfUnknownCapacityIsNeverOffered) {
+  disk = &install_memory_disk(20000);
+  ScriptedBoxes& boxes = script_message_boxes({IDOK, IDOK});
+  run(SEVERITY_REMOVABLE, false);
+  EXPECT_EQ(output, "ERROR: Hard Drive capacity unknown, MBR cannot be rebuilt\n");
+  EXPECT_TRUE(boxes.shown.empty());
+  EXPECT_EQ(disk->writes, 0);
+}
+
+}  // namespace
