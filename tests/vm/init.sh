@@ -1,0 +1,87 @@
+#!/bin/sh
+# /init of the test machine. The kernel hands over the case to run as the
+# environment variable tcase (from "tcase=NAME" on its command line). The
+# case folder /cases/NAME holds:
+#   settings   shell assignments: LOAD_SG (1/0), DISKS (how many SCSI
+#              devices to wait for), MOUNT_PLAYER (1: mount the first
+#              partition read-only before the run), SECOND_RUN (1: run
+#              again with both boxes cancelled)
+#   args       tessaly's arguments, one a line
+#   answers    tessaly's standard input
+# Results go to the second serial port as base64 blocks between markers, so
+# that kernel messages on the console cannot mix with them.
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mount -t tmpfs tmpfs /tmp
+
+case_dir=/cases/$tcase
+results=/dev/ttyS1
+
+say() { echo "vm: $*" > /dev/console; }
+finish() {
+  sync
+  echo "@@done" > "$results"
+  poweroff -f
+  echo o > /proc/sysrq-trigger
+}
+
+load_group() {
+  for m in $(cat /modules/$1.order); do
+    params=
+    # usb-storage waits a second before scanning a new device by default.
+    [ "$m" = usb_storage ] && params=delay_use=0
+    insmod /modules/$m.ko $params 2> /tmp/insmod.err || say "insmod $m: $(cat /tmp/insmod.err)"
+  done
+}
+
+# Waits until `count` entries exist in a sysfs folder (up to 30 s).
+wait_for() {
+  folder=$1 pattern=$2 count=$3 tries=0
+  while [ "$(ls "$folder" 2> /dev/null | grep -c "$pattern")" -lt "$count" ]; do
+    tries=$((tries + 1))
+    if [ $tries -gt 300 ]; then say "timed out waiting for $count in $folder"; return 1; fi
+    sleep 0.1
+  done
+}
+
+emit() {
+  echo "@@file $1" > "$results"
+  base64 "/tmp/$1" > "$results"
+  echo "@@end" > "$results"
+}
+
+if [ ! -f "$case_dir/settings" ]; then say "no case '$tcase'"; finish; fi
+. "$case_dir/settings"
+
+load_group base
+# The USB scan has found the disks once they appear on the SCSI bus.
+wait_for /sys/bus/scsi/devices '^[0-9]*:[0-9]*:[0-9]*:[0-9]*$' "$DISKS"
+if [ "$LOAD_SG" = 1 ]; then
+  load_group sg
+  wait_for /sys/class/scsi_generic '^sg' "$DISKS"
+fi
+if [ "$MOUNT_PLAYER" = 1 ]; then
+  load_group mount
+  wait_for /sys/class/block '^sd[a-z]1$' 1
+  mount -t vfat -o ro /dev/sda1 /mnt || say "mounting /dev/sda1 failed"
+fi
+
+set --
+while IFS= read -r arg; do set -- "$@" "$arg"; done < "$case_dir/args"
+cd /tmp
+tessaly "$@" < "$case_dir/answers" > /tmp/stdout1 2> /tmp/stderr1
+echo $? > /tmp/status1
+emit stdout1
+emit stderr1
+emit status1
+if [ "$SECOND_RUN" = 1 ]; then
+  printf 'cancel\ncancel\n' | tessaly "$@" > /tmp/stdout2 2> /tmp/stderr2
+  echo $? > /tmp/status2
+  emit stdout2
+  emit stderr2
+  emit status2
+fi
+[ "$MOUNT_PLAYER" = 1 ] && umount /mnt
+finish
