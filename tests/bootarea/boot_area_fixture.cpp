@@ -85,15 +85,19 @@ void write_mbr_copies(BootAreaImage& image) {
   }
 }
 
-void write_volume(BootAreaImage& image, int v) {
-  make_boot_sector(image.sector(v));
-  make_fsinfo(image.sector(v + 1));
-  for (int slot : {3, 6, 9}) {
-    std::memcpy(image.sector(v + slot), image.sector(v), SECTOR);
-    std::memcpy(image.sector(v + slot + 1), image.sector(v + 1), SECTOR);
-    if (slot != 6) {
-      checksum_pair_copy(image.sector(v + slot), image.sector(v + slot + 1));
-    }
+void write_volume(BootAreaImage& image, std::int64_t v) {
+  std::uint8_t boot[SECTOR];
+  std::uint8_t fsinfo[SECTOR];
+  make_boot_sector(boot);
+  make_fsinfo(fsinfo);
+  for (int slot : {0, 3, 6, 9}) {
+    std::int64_t n = v + slot;
+    if (n < 0 || n + 1 >= BOOT_AREA_SECTORS) continue;  // outside the image
+    std::uint8_t* copy_boot = image.sector(static_cast<int>(n));
+    std::uint8_t* copy_fsinfo = image.sector(static_cast<int>(n + 1));
+    std::memcpy(copy_boot, boot, SECTOR);
+    std::memcpy(copy_fsinfo, fsinfo, SECTOR);
+    if (slot == 3 || slot == 9) checksum_pair_copy(copy_boot, copy_fsinfo);
   }
 }
 

@@ -28,8 +28,9 @@ void make_fsinfo(std::uint8_t* sector);
 
 // Sector 0's MBR copied, checksummed, into sectors 1-7.
 void write_mbr_copies(BootAreaImage& image);
-// The primary pair at V and its three copies at V+3, V+6 and V+9.
-void write_volume(BootAreaImage& image, int volume_start);
+// The primary pair at V and its three copies at V+3, V+6 and V+9; pairs
+// that would reach outside the image are left out.
+void write_volume(BootAreaImage& image, std::int64_t volume_start);
 
 // Every sector gets a pattern of its own, so that any unexpected write shows.
 void fill_pattern(BootAreaImage& image);

@@ -92,7 +92,7 @@ class Mutator {
     std::uint32_t first = volume_start();
     fixture::make_mbr(image.sector(i), static_cast<int>(below(4)), 0x0B, first);
     if (i > 0) fixture::checksum_mbr_copy(image.sector(i));
-    if (first <= 84 && below(2) == 0) fixture::write_volume(image, static_cast<int>(first));
+    if (below(2) == 0) fixture::write_volume(image, static_cast<std::int32_t>(first));
   }
 
   std::mt19937 random_;

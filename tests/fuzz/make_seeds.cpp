@@ -51,6 +51,17 @@ int main(int argc, char** argv) {
   fixture::write_volume(image, 20);
   ok &= write_seed(folder, "volume-at-20", image, capacity);
 
+  // Volumes at the edges of the image: wholly inside at 84, partly outside
+  // at 85 and at -3, with every pair that fits in the image in place.
+  for (std::int32_t start : {84, 85, -3}) {
+    fixture::fill_pattern(image);
+    fixture::make_mbr(image.sector(0), 0, 0x0B, static_cast<std::uint32_t>(start));
+    fixture::write_mbr_copies(image);
+    fixture::write_volume(image, start);  // below 0 this overwrites sectors 0 and 1
+    std::string name = "volume-at-" + std::to_string(start);
+    ok &= write_seed(folder, name.c_str(), image, capacity);
+  }
+
   fixture::make_unpartitioned(image);
   ok &= write_seed(folder, "unpartitioned", image, 0);
 
