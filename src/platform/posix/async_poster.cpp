@@ -2,7 +2,7 @@
 
 namespace platform {
 
-AsyncPoster::AsyncPoster(std::chrono::milliseconds delay) : delay_(delay), worker_([this] { run(); }) {}
+AsyncPoster::AsyncPoster(std::chrono::microseconds delay) : delay_(delay), worker_([this] { run(); }) {}
 
 AsyncPoster::~AsyncPoster() {
   {

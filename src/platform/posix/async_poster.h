@@ -17,7 +17,7 @@ class AsyncPoster {
  public:
   using Job = std::function<void()>;
 
-  explicit AsyncPoster(std::chrono::milliseconds delay);
+  explicit AsyncPoster(std::chrono::microseconds delay);
   // Runs every job still queued at once (each request is completed exactly
   // once, even at shutdown), then joins the thread.
   ~AsyncPoster();
@@ -35,7 +35,7 @@ class AsyncPoster {
 
   void run();
 
-  const std::chrono::milliseconds delay_;
+  const std::chrono::microseconds delay_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Queued> queue_;

@@ -40,7 +40,7 @@ ImageBackend::ImageBackend(DiskList disks) : disks_(std::move(disks)) {
   for (const auto& disk : disks_) {
     if (disk->config().host_adapter >= adapter_count_) adapter_count_ = disk->config().host_adapter + 1;
   }
-  if (any_async(disks_)) poster_ = std::make_unique<AsyncPoster>(std::chrono::milliseconds(IMAGE_ASYNC_DELAY_MS));
+  if (any_async(disks_)) poster_ = std::make_unique<AsyncPoster>(std::chrono::microseconds(IMAGE_ASYNC_DELAY_US));
 }
 
 // Bits 0-7 the adapter count, bits 8-15 the support status. Without a disk
