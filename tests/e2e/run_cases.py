@@ -33,11 +33,44 @@ import sys
 import tomllib
 
 
+def data_ranges(f, size):
+    """The parts of a sparse file that may hold data; holes read as zero."""
+    if not hasattr(os, "SEEK_DATA"):
+        return [(0, size)]
+    ranges, offset = [], 0
+    while offset < size:
+        try:
+            start = os.lseek(f.fileno(), offset, os.SEEK_DATA)
+        except OSError:
+            break
+        end = os.lseek(f.fileno(), start, os.SEEK_HOLE)
+        ranges.append((start, end))
+        offset = end
+    return ranges
+
+
 def sha256(path):
+    """Digest of a disk's content: its size and every block that is not all
+    zero, with its offset. Holes and zero blocks hash alike, so a multi-
+    gigabyte sparse image is compared without reading its holes."""
     digest = hashlib.sha256()
+    block_size = 1 << 20
+    zero = bytes(block_size)
+    size = os.path.getsize(path)
+    digest.update(str(size).encode())
     with open(path, "rb") as f:
-        for block in iter(lambda: f.read(1 << 20), b""):
-            digest.update(block)
+        done = 0  # every block below this offset is hashed already
+        for start, end in data_ranges(f, size):
+            offset = max(start - start % block_size, done)
+            f.seek(offset)
+            while offset < end:
+                block = f.read(block_size)
+                if not block:
+                    break
+                if block != zero[:len(block)]:
+                    digest.update(offset.to_bytes(8, "little") + block)
+                offset += len(block)
+            done = offset
     return digest.hexdigest()
 
 
@@ -171,6 +204,8 @@ def main():
     args = parser.parse_args()
     tessaly = os.path.abspath(args.tessaly)
     maker = os.path.abspath(args.maker) if args.maker else None
+    # Disks are named by path from the case's own working directory.
+    args.work = os.path.abspath(args.work)
     os.makedirs(args.work, exist_ok=True)
 
     names = sorted(d for d in os.listdir(args.cases)
