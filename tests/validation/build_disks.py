@@ -14,6 +14,9 @@ of the fresh volume.
 
     build_disks.py WORKDIR            builds all disks into WORKDIR
 """
+import sys
+sys.dont_write_bytecode = True  # keep the source tree free of caches
+
 import hashlib
 import json
 import os

@@ -151,6 +151,18 @@ def sectors0_7_zeroed(image, disk):
     return {s: bytes(512) for s in range(8)}
 
 
+def mbr_and_boot_sector_lost(image, disk):
+    written = sector0_zeroed_with_copies(image, disk)
+    written.update(boot_sector_zeroed(image, disk))
+    return written
+
+
+def no_mbr_no_boot_sector(image, disk):
+    written = sectors0_7_zeroed(image, disk)
+    written.update(boot_sector_zeroed(image, disk))
+    return written
+
+
 # ---- expected results --------------------------------------------------------
 
 def after_fat1_repair(fresh, damaged, disk, damage, result):
@@ -185,6 +197,42 @@ def after_mbr_restored(fresh, damaged, disk, damage, result):
     out = {s: damage[s] for s in layout.MBR_COPIES}
     out[0] = layout.with_signature(damage[1])
     out.update(refreshed_pair_copies(fresh))
+    out.update(free_count_unknown(sectors(fresh, 64)))
+    return out
+
+
+def after_both_restored(fresh, damaged, disk, damage, result):
+    """Sector 0 from copy 1 and the primary pair from 69/70; neither the MBR
+    copies nor the copy pairs are refreshed in a run that restores."""
+    out = {s: damage[s] for s in layout.MBR_COPIES}
+    out[0] = layout.with_signature(damage[1])
+    out[63] = layout.with_signature(sectors(fresh, 69))
+    out.update(free_count_unknown(layout.with_signature(sectors(fresh, 70))))
+    return out
+
+
+def after_two_runs(fresh, damaged, disk, damage, result):
+    """First run: a fresh MBR, the pair at 63/64 left damaged (the FAT size
+    and free count stored into the zeroed sector 63). Second run: the MBR is
+    accepted and its copies written, the pair restored from 69/70."""
+    mbr = layout.fresh_mbr(disk["sectors"])
+    out = {0: mbr}
+    out.update({s: layout.mbr_copy(mbr) for s in layout.MBR_COPIES})
+    out[63] = layout.with_signature(sectors(fresh, 69))
+    out.update(free_count_unknown(layout.with_signature(sectors(fresh, 70))))
+    return out
+
+
+def after_first_of_two(fresh, damaged, disk, damage, result):
+    """After the first run only: the fresh MBR, and the FAT size and free
+    count stored into a primary pair that is still broken (sector 63 is
+    zero but for the FAT size)."""
+    mbr = layout.fresh_mbr(disk["sectors"])
+    out = {s: bytes(512) for s in range(1, 8)}
+    out[0] = mbr
+    boot = bytearray(512)
+    boot[36:40] = disk["volume"]["fat_size"].to_bytes(4, "little")
+    out[63] = bytes(boot)
     out.update(free_count_unknown(sectors(fresh, 64)))
     return out
 
@@ -257,7 +305,7 @@ def fsck_target_truncated(result, disk):
 
 class Case:
     def __init__(self, name, disks, damage, report, absent, boxes, after, fsck, files,
-                 partition=None, note=""):
+                 partition=None, note="", then=(), after_first=None):
         self.name = name
         self.disks = disks
         self.damage = damage
@@ -269,6 +317,10 @@ class Case:
         self.files = files
         self.partition = partition
         self.note = note
+        # Further runs answered OK, each (report, absent, boxes), before the
+        # disk is judged.
+        self.then = then
+        self.after_first = after_first  # the writes of the first of them
 
 
 def fat_report(disk, verdict, first_lines=()):
@@ -323,6 +375,22 @@ CASES = [
          [HARD_DRIVE_OK, FATS_DIFFER, REPAIRING, "ERROR: Hard Drive BPB"],
          [DAMAGED, ABOUT_TO_REPAIR], after_mbr_rebuilt,
          fsck_clean_but_free_count, "intact", partition="rebuilt"),
+    Case("mbr-and-boot-sector-lost", PARTITIONED, mbr_and_boot_sector_lost,
+         lambda d: fat_report(d, FATS_EQUAL, ["ERROR: Hard Drive MBR damaged:", MAY_BE_DAMAGED,
+                                              "ERROR: Hard Drive BPB damaged:", MAY_BE_DAMAGED]),
+         [HARD_DRIVE_OK, FATS_DIFFER, REPAIRING, "ERROR: Hard Drive MBR not", "ERROR: Hard Drive BPB not"],
+         [DAMAGED, ABOUT_TO_REPAIR], after_both_restored,
+         fsck_clean_but_free_count, "intact", partition="fresh"),
+    Case("no-mbr-no-boot-sector", PARTITIONED, no_mbr_no_boot_sector,
+         lambda d: fat_report(d, FATS_EQUAL, ["ERROR: Hard Drive MBR not found", MAY_BE_DAMAGED]),
+         [HARD_DRIVE_OK, FATS_DIFFER, REPAIRING, "ERROR: Hard Drive BPB"],
+         [DAMAGED, ABOUT_TO_REPAIR], after_two_runs,
+         fsck_clean_but_free_count, "intact", partition="rebuilt",
+         note="mended in two runs: fresh MBR first, boot pair restored in the second",
+         after_first=after_first_of_two,
+         then=[(lambda d: fat_report(d, FATS_EQUAL, ["ERROR: Hard Drive BPB damaged:", MAY_BE_DAMAGED]),
+                [HARD_DRIVE_OK, FATS_DIFFER, REPAIRING, "ERROR: Hard Drive MBR"],
+                [DAMAGED, ABOUT_TO_REPAIR])]),
     Case("unpartitioned", UNPARTITIONED, no_damage,
          lambda d: ["ERROR: Hard Drive is removable", "   Hard Drive must be reformated"],
          [HARD_DRIVE_OK, SEARCHING, "Fat found", "No Fat found ????", FATS_EQUAL, FATS_DIFFER,

@@ -17,11 +17,14 @@ the damage unrepaired or adding a stray write (the checks must fail).
 Prints one line per case and disk and a closing "N passed, N failed"; exits
 non-zero when any failed.
 """
+import sys
+sys.dont_write_bytecode = True  # keep the source tree free of caches
+
 import argparse
 import os
 import subprocess
-import sys
 import time
+import types
 
 import build_disks
 import cases
@@ -49,13 +52,15 @@ def cancel_plan(boxes):
     return ["cancel"] * len(boxes), boxes
 
 
-def check_report(case, disk, rc, out, err, boxes, with_repair):
+def check_report(run, disk, rc, out, err, boxes, with_repair):
+    """`run` is (report, absent, boxes) of one run of a case."""
+    report, absent, _ = run
     failures = [] if rc == 0 else [f"exit status {rc}"]
-    wanted = case.report(disk)
+    wanted = report(disk)
     if not with_repair:
         wanted = [line for line in wanted if line != cases.REPAIRING]
     failures += checks.lines_in_order(out, wanted)
-    absent = list(case.absent) + ([] if with_repair else [cases.REPAIRING])
+    absent = list(absent) + ([] if with_repair else [cases.REPAIRING])
     failures += checks.lines_absent(out, absent)
     failures += checks.check_boxes(err, boxes)
     return failures
@@ -94,20 +99,32 @@ def run_case(case, disk, tessaly, work):
         failures = precondition(case, disk, damaged)
         before = disk_image.content_digest(damaged)
 
+        first = (case.report, case.absent, case.boxes)
         answers, boxes = cancel_plan(case.boxes)
         disk_image.sparse_copy(damaged, result)
         rc, out, err = run_tessaly(tessaly, result, answers)
-        failures += [f"cancel run: {f}" for f in check_report(case, disk, rc, out, err, boxes, False)]
+        failures += [f"cancel run: {f}" for f in check_report(first, disk, rc, out, err, boxes, False)]
         if disk_image.content_digest(result) != before:
             changed = disk_image.differing_sectors(damaged, result)
             failures.append(f"cancel run: image changed in sectors {changed[:checks.MAX_LISTED]}")
 
         disk_image.sparse_copy(damaged, result)
-        rc, out, err = run_tessaly(tessaly, result, ["ok"] * len(case.boxes))
-        with open(os.path.join(work, f"{case.name}.{disk['name']}.stdout"), "w") as f:
-            f.write(out)
-        failures += check_report(case, disk, rc, out, err, case.boxes, True)
+        stem = os.path.join(work, f"{case.name}.{disk['name']}")
+        for number, run in enumerate([first] + list(case.then), 1):
+            rc, out, err = run_tessaly(tessaly, result, ["ok"] * len(run[2]))
+            for suffix, text in ((f".{number}.stdout", out), (f".{number}.stderr", err)):
+                with open(stem + suffix, "w") as f:
+                    f.write(text)
+            found = check_report(run, disk, rc, out, err, run[2], True)
+            failures += [f"run {number}: {f}" if case.then else f for f in found]
+            if number == 1 and case.after_first:
+                first_writes = types.SimpleNamespace(after=case.after_first)
+                found = checks.check_writes(first_writes, disk, fresh, damaged, damage, result)
+                failures += [f"run 1: {f}" for f in found]
         failures += checks.check_disk(case, disk, fresh, damaged, damage, result, scratch)
+        if failures:
+            # Kept for a look with the tools (sparse, so cheap).
+            os.replace(result, stem + ".failed.img")
         return failures
     finally:
         checks.cleanup(damaged, result, scratch)
