@@ -65,7 +65,11 @@ fi
 if [ "$MOUNT_PLAYER" = 1 ]; then
   load_group mount
   wait_for /sys/class/block '^sd[a-z]1$' 1
-  mount -t vfat -o ro /dev/sda1 /mnt || say "mounting /dev/sda1 failed"
+  if ! mount -t vfat -o ro /dev/sda1 /mnt 2> /tmp/setup_error; then
+    # Without the mount the case would test nothing: stop before tessaly.
+    emit setup_error
+    finish
+  fi
 fi
 
 set --

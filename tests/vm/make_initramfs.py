@@ -26,7 +26,7 @@ import sys
 GROUPS = [
     ("base", ["xhci-pci", "usb-storage"]),
     ("sg", ["sg"]),
-    ("mount", ["sd_mod", "vfat", "nls_cp437", "nls_iso8859-1"]),
+    ("mount", ["sd_mod", "vfat", "nls_cp437", "nls_ascii", "nls_utf8"]),
 ]
 
 

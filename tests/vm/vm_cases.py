@@ -170,6 +170,9 @@ def boot(args, name, work, devices):
     files, done = read_results(results)
     if not done:
         raise CaseError(f"the machine sent no results (see {console})")
+    if "setup_error" in files:
+        raise CaseError("the machine could not set up the case: " +
+                        files["setup_error"].decode(errors="replace").strip())
     return files
 
 
