@@ -2,17 +2,20 @@
 // stand-in, served behind the two ordinals of ASPI for Win32.
 //
 // It reads the same settings as the stand-in (ASPI_DISKS, and ASPI_SUPPORT
-// to force a support word), with one difference: every disk posts its
-// requests from the layer's own thread a few milliseconds after
-// SendASPI32Command has returned SS_PENDING, as a real adapter does, so the
-// program under test always runs its 1 ms completion wait.
+// to force a support word). Like a real adapter, and unlike the stand-in's
+// default, it completes every SCSI request on a thread of its own:
+// SendASPI32Command queues the block and returns SS_PENDING, and the layer's
+// thread executes it and calls the posting routine, so the program under
+// test always goes through its 1 ms completion wait. Disks marked "async"
+// add the stand-in's own delay on top.
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include "platform/aspi_backend.h"
+#include "platform/posix/async_poster.h"
 #include "platform/posix/image_backend.h"
 #include "platform/posix/number_text.h"
 #include "platform/wnaspi32.h"
@@ -22,24 +25,6 @@ namespace {
 std::string environment_text(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "";
-}
-
-// Appends the "async" attribute to every entry of an ASPI_DISKS text.
-std::string with_async_posting(std::string_view settings) {
-  std::string result;
-  std::size_t start = 0;
-  while (start <= settings.size()) {
-    std::size_t end = settings.find(';', start);
-    if (end == std::string_view::npos) end = settings.size();
-    const std::string_view entry = settings.substr(start, end - start);
-    if (!entry.empty()) {
-      if (!result.empty()) result += ';';
-      result.append(entry);
-      result += ",async";
-    }
-    start = end + 1;
-  }
-  return result;
 }
 
 // The support word ASPI_SUPPORT forces, if it is set and a number.
@@ -55,14 +40,21 @@ bool forced_support_word(aspi_types::DWORD& word) {
   return true;
 }
 
+struct TestLayer {
+  std::unique_ptr<platform::AspiBackend> disks =
+      platform::make_image_backend(environment_text("ASPI_DISKS"), std::cerr);
+  // Requests run as soon as the thread picks them up; the requester has
+  // usually gone to sleep by then.
+  platform::AsyncPoster completer{std::chrono::milliseconds(0)};
+};
+
 // Built on the first call, from the environment of that moment, and never
-// destroyed: tearing the poster thread down from DllMain at process exit
-// would run under the loader lock. Every request has been posted before the
-// program ends, since it waits for each one.
-platform::AspiBackend& layer() {
-  static platform::AspiBackend* const backend =
-      platform::make_image_backend(with_async_posting(environment_text("ASPI_DISKS")), std::cerr).release();
-  return *backend;
+// destroyed: tearing the thread down from DllMain at process exit would run
+// under the loader lock. Every request has been posted before the program
+// ends, since it waits for each one.
+TestLayer& layer() {
+  static TestLayer* const instance = new TestLayer;
+  return *instance;
 }
 
 }  // namespace
@@ -73,12 +65,18 @@ extern "C" {
 aspi_types::DWORD __cdecl test_aspi_get_support_info() {
   aspi_types::DWORD word = 0;
   if (forced_support_word(word)) return word;
-  return layer().support_info();
+  return layer().disks->support_info();
 }
 
-aspi_types::DWORD __cdecl test_aspi_send_command(LPSRB srb) {
-  if (srb == nullptr) return SS_INVALID_SRB;
-  return layer().send(*static_cast<SRB_ExecSCSICmd*>(srb));
+aspi_types::DWORD __cdecl test_aspi_send_command(LPSRB request) {
+  if (request == nullptr) return SS_INVALID_SRB;
+  auto* srb = static_cast<SRB_ExecSCSICmd*>(request);
+  TestLayer& test_layer = layer();
+  // Commands other than SC_EXEC_SCSI_CMD are refused at once, unposted.
+  if (srb->SRB_Cmd != SC_EXEC_SCSI_CMD) return test_layer.disks->send(*srb);
+  srb->SRB_Status = SS_PENDING;
+  test_layer.completer.submit([&test_layer, srb] { test_layer.disks->send(*srb); });
+  return SS_PENDING;
 }
 
 }  // extern "C"

@@ -68,6 +68,16 @@ TEST(TestLayerPosting, RefusesAnEmptyRequestWithoutPosting) {
   EXPECT_EQ(postings.load(), before);
 }
 
+TEST(TestLayerPosting, RefusesOtherCommandsAtOnceWithoutPosting) {
+  std::vector<std::uint8_t> buffer(512);
+  SRB_ExecSCSICmd srb = read_request(buffer.data(), 0);
+  srb.SRB_Cmd = SC_RESET_DEV;
+  const int before = postings.load();
+  EXPECT_EQ(SendASPI32Command(&srb), SS_INVALID_CMD);
+  Sleep(20);
+  EXPECT_EQ(postings.load(), before);
+}
+
 TEST(RequestsThroughTheDll, InquiryCapturesAdapterTargetAndModel) {
   completion_state.inquiry_host_adapter = -1;
   completion_state.inquiry_target_id = -1;

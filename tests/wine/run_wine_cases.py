@@ -1,0 +1,293 @@
+#!/usr/bin/env python3
+"""Runs the Windows programs under Wine against the end-to-end cases.
+
+Each scenario of scenarios.toml names a case folder of tests/e2e/cases and
+reuses everything it holds: arguments, disks (made by the same disk maker),
+the expected standard output byte for byte, the exit status and the checks
+of the disks afterwards. What the Linux stand-ins do on the console, Wine
+does for real: WNASPI32.DLL is loaded by the program at start-up, and every
+MessageBoxA is a real window that this runner finds by its caption on the
+X display and answers with a key press (Return for OK, Escape for Cancel).
+
+The program is started through a batch file that records the exit code as
+Windows sees it (300 whole) and hands it on to Wine, whose own exit status
+is what a POSIX shell sees (300 as 44), compared with the case's
+expect_exit.
+
+Scenario keys:
+  case = "start-no-supported-drive"   the e2e case folder
+  name = "..."                        how the scenario is reported (default:
+                                      the case name)
+  aspi = "test-dll" | "none"          our test WNASPI32.DLL beside the
+                                      program, or no ASPI layer at all
+  windows_exit = 300                  the exit code Windows sees (default:
+                                      the case's expect_exit)
+  archs = ["win32"]                   only these builds (default: all)
+  boxes = [{ caption = "...", shot = "name.png" }, ...]
+                                      the boxes in the order they must
+                                      appear. Each is answered with the
+                                      case's answer line of the same rank
+                                      ("cancel" presses Escape, anything
+                                      else Return) unless it says
+                                      answer = "ok" or "cancel" itself;
+                                      "shot" saves a picture under --shots
+  second_run_boxes = ["caption", ...] with the case's second_run: the boxes
+                                      of the second run, each answered
+                                      "cancel" as the Linux runner does
+A box that is not listed, or a listed box that never appears, fails the
+scenario.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+import tomllib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import run_cases  # noqa: E402  (the Linux runner: disks, checks, output comparison)
+
+BOX_TIMEOUT = 60       # seconds until a box must have appeared
+PROCESS_TIMEOUT = 300  # seconds for a whole run after its last box
+KEYS = {"ok": "Return", "cancel": "Escape"}
+ERE_SPECIALS = set(".[]()*+?{}|^$\\")
+
+
+def caption_pattern(caption):
+    """An anchored POSIX extended regular expression matching exactly caption."""
+    escaped = "".join("\\" + c if c in ERE_SPECIALS else c for c in caption)
+    return "^" + escaped + "$"
+
+
+def xdotool(*args, timeout=BOX_TIMEOUT):
+    proc = subprocess.run(["xdotool", *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=timeout)
+    return proc.stdout.decode("latin-1").split("\n")[0] if proc.returncode == 0 else None
+
+
+def visible_window_names():
+    proc = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "."],
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    names = []
+    for window in proc.stdout.decode().split():
+        name = xdotool("getwindowname", window)
+        if name:
+            names.append(name)
+    return names
+
+
+def wait_for_box(caption, process):
+    """The X window id of the visible box with exactly this caption, or None."""
+    deadline = time.monotonic() + BOX_TIMEOUT
+    pattern = caption_pattern(caption)
+    while time.monotonic() < deadline:
+        window = xdotool("search", "--onlyvisible", "--name", pattern)
+        if window:
+            return window
+        if process.poll() is not None:
+            return None
+        time.sleep(0.1)
+    return None
+
+
+def wait_until_gone(window):
+    deadline = time.monotonic() + BOX_TIMEOUT
+    while time.monotonic() < deadline:
+        if xdotool("getwindowname", window) is None:
+            return True
+        time.sleep(0.05)
+    return False
+
+
+def take_shot(window, caption, path):
+    """The box as Wine draws it, with the exact caption read back from the
+    window underneath: Wine sizes a box by its text, so a long caption is cut
+    off in the title bar."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    raw = path + ".raw.png"
+    time.sleep(0.5)  # let Wine finish painting
+    subprocess.run(["import", "-window", window, raw], check=True)
+    label = "caption: '" + caption.replace("\\", "\\\\") + "'"
+    labelled = subprocess.run(["convert", raw, "-background", "white", "-fill", "black", "-font",
+                               "DejaVu-Sans-Mono", "-pointsize", "12", "label:" + label, "-gravity", "west",
+                               "-append", "-strip", path], stderr=subprocess.DEVNULL)
+    if labelled.returncode != 0:  # no such font here: the box alone
+        subprocess.run(["convert", raw, "-strip", path], check=True)
+    os.remove(raw)
+
+
+def answer_box(window, answer):
+    xdotool("windowfocus", "--sync", window)
+    xdotool("key", "--clearmodifiers", KEYS[answer])
+
+
+def windows_path(path):
+    """A Unix path as the Windows program sees it through Wine's Z: drive."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def program_env(case, disks, aspi):
+    env = {k: v for k, v in os.environ.items() if not k.startswith("ASPI_")}
+    env.update(case.get("env", {}))
+    env["WINEDEBUG"] = "-all"
+    # Wine has its own WNASPI32.DLL: take ours from the program's folder, or
+    # none at all when the machine is to have no ASPI layer.
+    env["WINEDLLOVERRIDES"] = "wnaspi32=n" if aspi == "test-dll" else "wnaspi32=d"
+    entries = []
+    for disk, path in zip(case.get("disk", []), disks):
+        attrs = disk.get("attrs", "")
+        entries.append(windows_path(path) + ("," + attrs if attrs else ""))
+    if entries:
+        env["ASPI_DISKS"] = ";".join(entries)
+    return env
+
+
+def box_answers(boxes, answer_lines):
+    """The answer to each box: its own, else the case's line of that rank."""
+    answers = []
+    for rank, box in enumerate(boxes):
+        line = answer_lines[rank].strip() if rank < len(answer_lines) else ""
+        answers.append(box.get("answer", "cancel" if line == "cancel" else "ok"))
+    return answers
+
+
+def run_boxes(boxes, answers, process, shots, failures, name):
+    for box, answer in zip(boxes, answers):
+        window = wait_for_box(box["caption"], process)
+        if window is None:
+            failures.append(f"{name}: no box captioned {box['caption']!r}; visible: {visible_window_names()!r}")
+            return False
+        seen = xdotool("getwindowname", window)
+        if seen != box["caption"]:
+            failures.append(f"{name}: box caption {seen!r}, expected {box['caption']!r}")
+        if "shot" in box and shots:
+            take_shot(window, seen, os.path.join(shots, box["shot"]))
+        answer_box(window, answer)
+        if not wait_until_gone(window):
+            failures.append(f"{name}: box {box['caption']!r} stayed open after {answer}")
+            return False
+    return True
+
+
+# Runs the program with the scenario's arguments and leaves the exit code as
+# Windows reports it in exit-code.txt (redirection first: "echo 0>file"
+# would redirect handle 0).
+LAUNCHER = "@tessaly.exe %*\r\n@>exit-code.txt echo %ERRORLEVEL%\r\n@exit /b %ERRORLEVEL%\r\n"
+
+
+def run_program(work, case, env, boxes, answers, shots, failures, name, out_name):
+    """One run under Wine with its boxes; returns (stdout bytes, Wine's exit
+    status, the exit code Windows saw or None)."""
+    out_path = os.path.join(work, out_name)
+    code_path = os.path.join(work, "exit-code.txt")
+    if os.path.exists(code_path):
+        os.remove(code_path)
+    with open(out_path, "wb") as out, open(out_path + ".stderr", "wb") as err:
+        process = subprocess.Popen(["wine", "cmd", "/c", "run.bat", *case.get("args", [])],
+                                   stdin=subprocess.DEVNULL, stdout=out, stderr=err, cwd=work, env=env)
+        boxes_ok = run_boxes(boxes, answers, process, shots, failures, name)
+        try:
+            process.wait(timeout=PROCESS_TIMEOUT if boxes_ok else 5)
+        except subprocess.TimeoutExpired:
+            failures.append(f"{name}: still running; visible windows {visible_window_names()!r}")
+            process.kill()
+            process.wait()
+    with open(out_path, "rb") as f:
+        got = f.read()
+    windows_code = None
+    if os.path.exists(code_path):
+        with open(code_path, "rb") as f:
+            windows_code = int(f.read().strip() or b"-1")
+    return got, process.returncode, windows_code
+
+
+def run_scenario(scenario, args, arch_dir, arch):
+    name = f"{arch}/{scenario.get('name', scenario['case'])}"
+    case_dir = os.path.join(args.cases, scenario["case"])
+    with open(os.path.join(case_dir, "case.toml"), "rb") as f:
+        case = tomllib.load(f)
+    work = os.path.join(args.work, arch, scenario.get("name", scenario["case"]).replace(" ", "-"))
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    shutil.copy(os.path.join(arch_dir, "tessaly.exe"), work)
+    with open(os.path.join(work, "run.bat"), "w", newline="") as f:
+        f.write(LAUNCHER)
+    aspi = scenario.get("aspi", "test-dll")
+    if aspi == "test-dll":
+        shutil.copy(os.path.join(arch_dir, "WNASPI32.DLL"), work)
+
+    disks = [os.path.join(work, f"disk{i}.img") for i in range(len(case.get("disk", [])))]
+    for disk, path in zip(case.get("disk", []), disks):
+        run_cases.make_disk(disk, path, args.maker)
+    before = [run_cases.sha256(p) for p in disks]
+
+    failures = []
+    env = program_env(case, disks, aspi)
+    boxes = scenario.get("boxes", [])
+    answers = box_answers(boxes, case.get("answers", "").split("\n"))
+    shots = args.shots if arch == args.shots_arch else None
+    got, status, windows_code = run_program(work, case, env, boxes, answers, shots, failures, name, "stdout")
+    run_cases.compare_output(name, got, os.path.join(case_dir, case.get("expected", "expected.out")), failures)
+    if status != case["expect_exit"]:
+        failures.append(f"{name}: Wine exit status {status}, expected {case['expect_exit']}")
+    windows_exit = scenario.get("windows_exit", case["expect_exit"])
+    if windows_code != windows_exit:
+        failures.append(f"{name}: exit code {windows_code} as Windows sees it, expected {windows_exit}")
+    for disk, path, digest in zip(case.get("disk", []), disks, before):
+        after = disk.get("after", [])
+        for check in ([{"check": after}] if isinstance(after, str) else after):
+            error = run_cases.check_disk(path, digest, check)
+            if error:
+                failures.append(f"{name}: {os.path.basename(path)}: {error}")
+
+    if "second_run" in case:
+        second = [{"caption": c} for c in scenario.get("second_run_boxes", [])]
+        got, _, _ = run_program(work, case, env, second, ["cancel"] * len(second), None, failures,
+                                name + " (second run)", "stdout-second")
+        run_cases.compare_output(name + " (second run)", got, os.path.join(case_dir, case["second_run"]), failures)
+    return failures
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--scenarios", required=True)
+    parser.add_argument("--cases", required=True, help="tests/e2e/cases")
+    parser.add_argument("--arch", action="append", required=True,
+                        help="NAME=DIR: a build folder holding tessaly.exe and WNASPI32.DLL")
+    parser.add_argument("--maker")
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--shots", help="folder for the box pictures")
+    parser.add_argument("--shots-arch", default="win32", help="the build whose boxes are pictured")
+    parser.add_argument("--only", help="run only the scenarios whose case name contains this text")
+    args = parser.parse_args()
+    args.maker = os.path.abspath(args.maker) if args.maker else None
+    with open(args.scenarios, "rb") as f:
+        scenarios = tomllib.load(f)["scenario"]
+    if args.only:
+        scenarios = [s for s in scenarios if args.only in s.get("name", s["case"])]
+
+    passed = failed = 0
+    for arch_spec in args.arch:
+        arch, arch_dir = arch_spec.split("=", 1)
+        for scenario in scenarios:
+            if arch not in scenario.get("archs", [arch]):
+                continue
+            started = time.monotonic()
+            failures = run_scenario(scenario, args, arch_dir, arch)
+            took = time.monotonic() - started
+            if failures:
+                failed += 1
+                print(f"FAIL {arch}/{scenario.get('name', scenario['case'])} ({took:.1f} s)")
+                for line in failures:
+                    print("  " + line.replace("\n", "\n  "))
+            else:
+                passed += 1
+                print(f"ok   {arch}/{scenario.get('name', scenario['case'])} ({took:.1f} s)")
+            sys.stdout.flush()
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed or not passed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

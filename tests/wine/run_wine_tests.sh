@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# The Windows stage: cross-builds tessaly.exe and the test WNASPI32.DLL for
+# i686 and x86_64, runs the Windows platform unit tests under Wine, then the
+# end-to-end scenarios of scenarios.toml with real message boxes on a
+# headless X server, answered with xdotool. Box pictures go to docs/boxes/.
+#
+# Environment (all optional):
+#   TESSALY_WIN32_BUILD, TESSALY_WIN64_BUILD   cross build folders
+#   TESSALY_HOST_BUILD   native build folder for the disk maker
+#   TESSALY_WINE_WORK    Wine prefix and scenario work folders
+#   TESSALY_SHOTS        where the box pictures go ("" for none)
+set -euo pipefail
+repo="$(cd "$(dirname "$0")/../.." && pwd)"
+win32_build="${TESSALY_WIN32_BUILD:-$repo/build-win32}"
+win64_build="${TESSALY_WIN64_BUILD:-$repo/build-win64}"
+host_build="${TESSALY_HOST_BUILD:-$repo/build-f}"
+work="${TESSALY_WINE_WORK:-$host_build/wine-work}"
+shots="${TESSALY_SHOTS-$repo/docs/boxes}"
+
+step() { printf '\n--- %s\n' "$*"; }
+
+step "cross builds (i686, x86_64) and the disk maker"
+for arch in i686:"$win32_build" x86_64:"$win64_build"; do
+  cmake -S "$repo" -B "${arch#*:}" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-${arch%%:*}.cmake" \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "${arch#*:}" -j2 --target tessaly test_wnaspi32 test_half_aspi win32_platform_tests
+done
+cmake -S "$repo" -B "$host_build" -DTESSALY_TESTS=OFF >/dev/null
+cmake --build "$host_build" -j2 --target tessaly-mkdisk
+
+mkdir -p "$work"
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all
+export WINEARCH=win64
+
+xvfb_pid=""
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+
+step "headless X server and Wine prefix"
+display=90
+while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY=":$display"
+for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wineboot -i >/dev/null 2>&1
+  # Without a window manager Wine draws the title bars itself, so the box
+  # pictures show their captions.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+fi
+wineserver -p 2>/dev/null || true  # one server for all runs: each start then takes well under a second
+
+status=0
+for build in "$win32_build" "$win64_build"; do
+  step "Windows platform unit tests: $build"
+  (cd "$build" && WINEDLLOVERRIDES=wnaspi32=n wine win32_platform_tests.exe --gtest_brief=1) || status=1
+done
+
+step "end-to-end scenarios under Wine"
+python3 "$repo/tests/wine/run_wine_cases.py" \
+  --scenarios "$repo/tests/wine/scenarios.toml" --cases "$repo/tests/e2e/cases" \
+  --maker "$host_build/tessaly-mkdisk" --work "$work/cases" \
+  ${shots:+--shots "$shots"} \
+  --arch "win32=$win32_build" --arch "win64=$win64_build" || status=1
+
+exit $status
