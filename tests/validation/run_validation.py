@@ -5,7 +5,9 @@ For every case and disk: a copy of the fresh disk is damaged; tessaly runs
 once refusing the first OK/Cancel box (the image must stay byte-identical)
 and once answering OK to every box; then the report lines, the boxes, the
 sectors written, the partition table (sfdisk), the volume (fsck.fat -n) and
-every file (mtools, sha256) are checked against the case's prediction.
+every file (mtools, sha256) are checked against the case's prediction. A
+repaired partitioned disk must then pass one more run as in order: the
+all-clear report, "FAT1 == FAT2", nothing written.
 
     run_validation.py --tessaly BUILD/tessaly --work DIR [--only TEXT]
     run_validation.py --self-check --work DIR [--only TEXT]
@@ -91,6 +93,20 @@ def prepare(case, disk, work):
     return fresh, damaged, damage
 
 
+SETTLED = (lambda d: cases.fat_report(d, cases.FATS_EQUAL, [cases.HARD_DRIVE_OK]),
+           ["ERROR:", cases.FATS_DIFFER, cases.REPAIRING], [cases.ALL_CLEAR])
+
+
+def check_settled(tessaly, disk, result):
+    """A run after the repair finds the disk in order and writes nothing."""
+    before = disk_image.content_digest(result)
+    rc, out, err = run_tessaly(tessaly, result, ["ok"])
+    failures = check_report(SETTLED, disk, rc, out, err, SETTLED[2], False)
+    if disk_image.content_digest(result) != before:
+        failures.append("the disk was written again")
+    return failures
+
+
 def run_case(case, disk, tessaly, work):
     fresh, damaged, damage = prepare(case, disk, work)
     result = os.path.join(work, f"{case.name}.result.img")
@@ -122,6 +138,8 @@ def run_case(case, disk, tessaly, work):
                 found = checks.check_writes(first_writes, disk, fresh, damaged, damage, result)
                 failures += [f"run 1: {f}" for f in found]
         failures += checks.check_disk(case, disk, fresh, damaged, damage, result, scratch)
+        if case.after is not None and disk["partitioned"]:
+            failures += [f"next run: {f}" for f in check_settled(tessaly, disk, result)]
         if failures:
             # Kept for a look with the tools (sparse, so cheap).
             os.replace(result, stem + ".failed.img")
@@ -215,7 +233,12 @@ def main():
     os.makedirs(work, exist_ok=True)
 
     started = time.monotonic()
-    manifest = build_disks.build_all(work)
+    try:
+        manifest = build_disks.build_all(work)
+    except (RuntimeError, OSError) as error:
+        print(f"FAIL building the disks: {error}")
+        print("0 passed, 1 failed")
+        return 1
     for name, disk in manifest.items():
         disk["name"] = name
     print(f"disks built in {time.monotonic() - started:.1f}s: "
@@ -234,10 +257,13 @@ def main():
             continue
         for name in case.disks:
             t = time.monotonic()
-            if args.self_check:
-                failures = self_check_case(case, manifest[name], work)
-            else:
-                failures = run_case(case, manifest[name], os.path.abspath(args.tessaly), work)
+            try:
+                if args.self_check:
+                    failures = self_check_case(case, manifest[name], work)
+                else:
+                    failures = run_case(case, manifest[name], os.path.abspath(args.tessaly), work)
+            except (RuntimeError, OSError, subprocess.SubprocessError) as error:
+                failures = [f"{type(error).__name__}: {error}"]
             label = f"{case.name} on {name}"
             took = f"({time.monotonic() - t:.1f}s)"
             if failures:
