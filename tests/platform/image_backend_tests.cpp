@@ -222,7 +222,10 @@ TEST_F(ImageBackendTest, UnopenableImagesAreNamedAndOthersServed) {
   std::string errors;
   install_images("/nonexistent/x.img,id=1;" + image.path() + ";" + tiny.path() + ",id=5;/tmp", &errors);
   EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 3) << errors;
-  EXPECT_NE(errors.find("'/nonexistent/x.img,id=1'"), std::string::npos);
+  EXPECT_NE(errors.find("'/nonexistent/x.img,id=1' left out: image '/nonexistent/x.img' does not exist"),
+            std::string::npos);
+  EXPECT_NE(errors.find("'/tmp' left out: '/tmp' is not a regular file"), std::string::npos);
+  EXPECT_NE(errors.find("holds no whole sector"), std::string::npos);
   EXPECT_EQ(GetASPI32SupportInfo() & 0xFFFF, 0x0101u);
   std::uint8_t data[64];
   SRB_ExecSCSICmd srb = inquiry_block(0, 0, data);

@@ -7,10 +7,6 @@
 namespace platform {
 namespace {
 
-void report(std::ostream& errors, const ImageDiskConfig& config, const std::string& problem) {
-  errors << "ASPI_DISKS: entry '" << config.entry << "' left out: " << problem << '\n';
-}
-
 std::fstream open_file(const std::string& path, bool want_write, bool& writable) {
   const auto binary_in = std::ios::in | std::ios::binary;
   writable = false;
@@ -25,35 +21,38 @@ std::fstream open_file(const std::string& path, bool want_write, bool& writable)
   return std::fstream(path, binary_in);
 }
 
+// The image must be a regular file of at least one whole sector; a partial
+// sector at its end is not part of the disk.
+std::string measure_image(const std::string& name, std::uintmax_t& size) {
+  std::error_code error;
+  const std::filesystem::path path(name);
+  if (!std::filesystem::exists(path, error)) return "image '" + name + "' does not exist";
+  if (!std::filesystem::is_regular_file(path, error)) return "'" + name + "' is not a regular file";
+  size = std::filesystem::file_size(path, error);
+  if (error) return "cannot read the size of '" + name + "': " + error.message();
+  if (size < IMAGE_SECTOR_SIZE) return "'" + name + "' holds no whole sector";
+  return {};
+}
+
 }  // namespace
 
 ImageDisk::ImageDisk(const ImageDiskConfig& config, std::fstream file, std::uint64_t sectors, bool writable)
     : config_(config), file_(std::move(file)), sector_count_(sectors), writable_(writable) {}
 
 std::unique_ptr<ImageDisk> ImageDisk::open(const ImageDiskConfig& config, std::ostream& errors) {
-  std::error_code error;
-  const std::filesystem::path path(config.path);
-  if (!std::filesystem::is_regular_file(path, error)) {
-    report(errors, config, "'" + config.path + "' is not an image file that can be opened");
-    return nullptr;
-  }
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
-  if (error) {
-    report(errors, config, "cannot read the size of '" + config.path + "': " + error.message());
-    return nullptr;
-  }
-  if (size < IMAGE_SECTOR_SIZE) {
-    report(errors, config, "'" + config.path + "' holds no whole sector");
+  std::uintmax_t size = 0;
+  const std::string problem = measure_image(config.path, size);
+  if (!problem.empty()) {
+    report_left_out(errors, config, problem);
     return nullptr;
   }
   bool writable = false;
   std::fstream file = open_file(config.path, !config.read_only, writable);
   if (!file.is_open()) {
-    report(errors, config, "cannot open '" + config.path + "'");
+    report_left_out(errors, config, "cannot open '" + config.path + "'");
     return nullptr;
   }
-  return std::unique_ptr<ImageDisk>(
-      new ImageDisk(config, std::move(file), size / IMAGE_SECTOR_SIZE, writable));
+  return std::unique_ptr<ImageDisk>(new ImageDisk(config, std::move(file), size / IMAGE_SECTOR_SIZE, writable));
 }
 
 TransferResult ImageDisk::check_range(std::uint64_t first, std::uint32_t count) const {

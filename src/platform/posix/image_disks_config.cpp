@@ -64,13 +64,16 @@ std::string parse_model(std::string_view text, std::string& model) {
 }
 
 // Attributes without a value.
-bool parse_flag(std::string_view name, ImageDiskConfig& config) {
-  if (name == "ro") config.read_only = true;
-  else if (name == "nocapacity") config.no_capacity = true;
-  else if (name == "noinquiry") config.no_inquiry = true;
-  else if (name == "async") config.async = true;
-  else return false;
-  return true;
+bool* flag_named(std::string_view name, ImageDiskConfig& config) {
+  if (name == "ro") return &config.read_only;
+  if (name == "nocapacity") return &config.no_capacity;
+  if (name == "noinquiry") return &config.no_inquiry;
+  if (name == "async") return &config.async;
+  return nullptr;
+}
+
+bool needs_value(std::string_view name) {
+  return name == "ha" || name == "id" || name == "model" || name == "badread" || name == "badwrite";
 }
 
 std::string parse_valued(std::string_view name, std::string_view value, ImageDiskConfig& config) {
@@ -84,22 +87,18 @@ std::string parse_valued(std::string_view name, std::string_view value, ImageDis
 
 std::string parse_attribute(std::string_view attribute, ImageDiskConfig& config) {
   const std::size_t equals = attribute.find('=');
-  if (equals == std::string_view::npos) {
-    if (parse_flag(attribute, config)) return {};
-    if (attribute == "ha" || attribute == "id" || attribute == "model" || attribute == "badread" ||
-        attribute == "badwrite") {
-      return "attribute '" + std::string(attribute) + "' needs a value";
-    }
-    return "unknown attribute '" + std::string(attribute) + "'";
-  }
   const std::string_view name = attribute.substr(0, equals);
-  ImageDiskConfig scratch;
-  if (parse_flag(name, scratch)) return "attribute '" + std::string(name) + "' takes no value";
+  bool* flag = flag_named(name, config);
+  if (equals == std::string_view::npos) {
+    if (flag != nullptr) {
+      *flag = true;
+      return {};
+    }
+    if (needs_value(name)) return "attribute '" + std::string(name) + "' needs a value";
+    return "unknown attribute '" + std::string(name) + "'";
+  }
+  if (flag != nullptr) return "attribute '" + std::string(name) + "' takes no value";
   return parse_valued(name, attribute.substr(equals + 1), config);
-}
-
-void report(std::ostream& errors, const ImageDiskConfig& config, const std::string& problem) {
-  errors << "ASPI_DISKS: entry '" << config.entry << "' left out: " << problem << '\n';
 }
 
 // Places fall to entries with an explicit id first, so that an entry without
@@ -109,7 +108,7 @@ using Taken = std::vector<std::array<bool, IMAGE_TARGETS_PER_ADAPTER>>;
 bool claim_explicit_id(ImageDiskConfig& config, Taken& taken, std::ostream& errors) {
   bool& slot = taken[static_cast<std::size_t>(config.host_adapter)][static_cast<std::size_t>(config.target_id)];
   if (slot) {
-    report(errors, config,
+    report_left_out(errors, config,
            "target id " + std::to_string(config.target_id) + " on adapter " +
                std::to_string(config.host_adapter) + " is already taken");
     return false;
@@ -127,7 +126,7 @@ bool claim_free_id(ImageDiskConfig& config, Taken& taken, std::ostream& errors) 
       return true;
     }
   }
-  report(errors, config, "no free target id left on adapter " + std::to_string(config.host_adapter));
+  report_left_out(errors, config, "no free target id left on adapter " + std::to_string(config.host_adapter));
   return false;
 }
 
@@ -173,10 +172,14 @@ std::vector<ImageDiskConfig> parse_image_disks(std::string_view text, std::ostre
     if (problem.empty()) {
       parsed.push_back(std::move(config));
     } else {
-      report(errors, config, problem);
+      report_left_out(errors, config, problem);
     }
   }
   return give_out_ids(std::move(parsed), errors);
+}
+
+void report_left_out(std::ostream& errors, const ImageDiskConfig& config, const std::string& problem) {
+  errors << "ASPI_DISKS: entry '" << config.entry << "' left out: " << problem << '\n';
 }
 
 bool find_sector_in_ranges(const std::vector<SectorRange>& ranges, std::uint64_t first,

@@ -3,8 +3,8 @@
 //   ENTRY[;ENTRY...]   with   ENTRY = PATH[,ATTR...]
 // and the attributes ha=N, id=N, model=TEXT, ro, badread=LIST,
 // badwrite=LIST, nocapacity, noinquiry and async (LIST = N or N-M joined
-// by "+"). Where the text comes from (the environment, a test) is the
-// caller's business.
+// by "+"). Paths and models cannot hold "," or ";". Where the text comes
+// from (the environment, a test) is the caller's business.
 #pragma once
 
 #include <cstdint>
@@ -52,6 +52,9 @@ std::vector<ImageDiskConfig> parse_image_disks(std::string_view text, std::ostre
 // Parses one entry without giving out a target id. Returns an empty text on
 // success, otherwise what is wrong with it.
 std::string parse_image_disk_entry(std::string_view entry, ImageDiskConfig& config);
+
+// The one line that tells why an entry is not served.
+void report_left_out(std::ostream& errors, const ImageDiskConfig& config, const std::string& problem);
 
 // True when any sector of first..first+count-1 lies in one of the ranges;
 // `hit` then holds the lowest such sector.
