@@ -83,7 +83,10 @@ TEST_F(AspiRequests, InquiryAndReadCapacityUseTheirOwnSixtyFourByteBuffers) {
   aspi_read_capacity(0, 6);
   ASSERT_EQ(backend.requests.size(), 2u);
   const SRB_ExecSCSICmd& inquiry = backend.requests[0].block;
-  EXPECT_EQ(cdb_of(backend.requests[0]), (std::vector<std::uint8_t>{0x12, 0, 0, 0x40, 0, 0}));
+  // The allocation length, 64, in byte 4: a 0x40 in byte 3 would ask for
+  // 16 KiB under the two-byte allocation length of current SCSI, far more
+  // than the 64-byte buffer holds.
+  EXPECT_EQ(cdb_of(backend.requests[0]), (std::vector<std::uint8_t>{0x12, 0, 0, 0, 0x40, 0}));
   EXPECT_EQ(inquiry.SRB_CDBLen, 6);
   EXPECT_EQ(inquiry.SRB_BufLen, 64u);
   EXPECT_EQ(inquiry.SRB_Flags, 0x09);

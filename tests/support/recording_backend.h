@@ -29,7 +29,12 @@ class RecordingBackend : public platform::AspiBackend {
   std::vector<RecordedRequest> requests;
   std::atomic<SRB_ExecSCSICmd*> deferred{nullptr};  // held back by Deferred
 
-  std::uint32_t support_info() override { return support_word; }
+  int support_queries = 0;
+
+  std::uint32_t support_info() override {
+    ++support_queries;
+    return support_word;
+  }
   std::uint32_t send(SRB_ExecSCSICmd& srb) override;
 };
 
