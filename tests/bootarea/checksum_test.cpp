@@ -86,43 +86,30 @@ TEST(BootSignature, SetAndRecognised) {
   EXPECT_FALSE(has_boot_signature(sector));
 }
 
-std::uint32_t le32(const std::uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+// Reads an n-byte little-endian field.
+std::uint32_t field(const std::uint8_t* sector, int offset, int size) {
+  std::uint32_t value = 0;
+  for (int k = size - 1; k >= 0; --k) value = value << 8 | sector[offset + k];
+  return value;
 }
-unsigned le16(const std::uint8_t* p) { return p[0] | p[1] << 8; }
+
+struct Field {
+  int offset, size;
+  std::uint32_t value;
+};
 
 TEST(Templates, BootSectorFields) {
-  const std::uint8_t* t = BOOT_SECTOR_TEMPLATE;
-  const std::uint8_t jump[] = {0xEB, 0x5A, 0x90};
-  EXPECT_EQ(std::memcmp(t, jump, 3), 0);
-  EXPECT_EQ(std::memcmp(t + 3, "*&hnwIHC", 8), 0);
-  EXPECT_EQ(le16(t + 11), 512u);
-  EXPECT_EQ(t[13], 8);
-  EXPECT_EQ(le16(t + 14), 32u);
-  EXPECT_EQ(t[16], 2);
-  EXPECT_EQ(le16(t + 17), 0u);
-  EXPECT_EQ(le16(t + 19), 0u);
-  EXPECT_EQ(t[21], 0xF8);
-  EXPECT_EQ(le16(t + 22), 0u);
-  EXPECT_EQ(le16(t + 24), 63u);
-  EXPECT_EQ(le16(t + 26), 255u);
-  EXPECT_EQ(le32(t + 28), 63u);
-  EXPECT_EQ(le32(t + 32), 11695257u);
-  EXPECT_EQ(le32(t + 36), 11399u);
-  EXPECT_EQ(le16(t + 40), 0u);
-  EXPECT_EQ(le16(t + 42), 0u);
-  EXPECT_EQ(le32(t + 44), 2u);
-  EXPECT_EQ(le16(t + 48), 1u);
-  EXPECT_EQ(le16(t + 50), 6u);
-  for (int k = 52; k < 64; ++k) EXPECT_EQ(t[k], 0) << k;
-  EXPECT_EQ(t[64], 0x80);
-  EXPECT_EQ(t[65], 0x00);
-  EXPECT_EQ(t[66], 0x29);
-  EXPECT_EQ(le32(t + 67), 0x1CE83E41u);
-  EXPECT_EQ(std::memcmp(t + 71, "PELLORA    ", 11), 0);
-  EXPECT_EQ(std::memcmp(t + 82, "FAT32   ", 8), 0);
-  EXPECT_EQ(t[510], 0x55);
-  EXPECT_EQ(t[511], 0xAA);
+  const Field fields[] = {
+      {0, 3, 0x905AEB}, {11, 2, 512}, {13, 1, 8}, {14, 2, 32}, {16, 1, 2}, {17, 2, 0},
+      {19, 2, 0}, {21, 1, 0xF8}, {22, 2, 0}, {24, 2, 63}, {26, 2, 255}, {28, 4, 63},
+      {32, 4, 11695257}, {36, 4, 11399}, {40, 2, 0}, {42, 2, 0}, {44, 4, 2}, {48, 2, 1},
+      {50, 2, 6}, {52, 4, 0}, {56, 4, 0}, {60, 4, 0}, {64, 1, 0x80}, {65, 1, 0},
+      {66, 1, 0x29}, {67, 4, 0x1CE83E41}, {510, 2, 0xAA55}};
+  for (const Field& f : fields) {
+    EXPECT_EQ(field(BOOT_SECTOR_TEMPLATE, f.offset, f.size), f.value) << "byte " << f.offset;
+  }
+  EXPECT_EQ(std::memcmp(BOOT_SECTOR_TEMPLATE + 3, "*&hnwIHC", 8), 0);
+  EXPECT_EQ(std::memcmp(BOOT_SECTOR_TEMPLATE + 71, "PELLORA    FAT32   ", 19), 0);
 }
 
 // The jump lands on the first instruction, and the message the bootstrap
@@ -137,7 +124,7 @@ TEST(Templates, BootstrapEntryAndMessage) {
     if (t[k] == 0xBE) mov_si = t + k;
   }
   ASSERT_NE(mov_si, nullptr);
-  int message = le16(mov_si + 1) - 0x7C00;
+  int message = static_cast<int>(field(mov_si, 1, 2)) - 0x7C00;
   ASSERT_GE(message, 90);
   ASSERT_LT(message, 510);
   const char* text = reinterpret_cast<const char*>(t + message);
@@ -146,15 +133,16 @@ TEST(Templates, BootstrapEntryAndMessage) {
 }
 
 TEST(Templates, FsinfoFields) {
-  const std::uint8_t* t = FSINFO_TEMPLATE;
-  EXPECT_EQ(le32(t), 0x41615252u);
-  for (int k = 4; k < 484; ++k) EXPECT_EQ(t[k], 0) << k;
-  EXPECT_EQ(le32(t + 484), 0x61417272u);
-  EXPECT_EQ(le32(t + 488), 1450828u);
-  EXPECT_EQ(le32(t + 492), 2u);
-  for (int k = 496; k < 510; ++k) EXPECT_EQ(t[k], 0) << k;
-  EXPECT_EQ(t[510], 0x55);
-  EXPECT_EQ(t[511], 0xAA);
+  const Field fields[] = {{0, 4, 0x41615252}, {484, 4, 0x61417272}, {488, 4, 1450828},
+                          {492, 4, 2}, {508, 4, 0xAA550000}};
+  for (const Field& f : fields) {
+    EXPECT_EQ(field(FSINFO_TEMPLATE, f.offset, f.size), f.value) << "byte " << f.offset;
+  }
+  for (int k = 4; k < 508; ++k) {
+    if (k < 484 || k >= 496) {
+      EXPECT_EQ(FSINFO_TEMPLATE[k], 0) << k;
+    }
+  }
 }
 
 }  // namespace
