@@ -62,7 +62,7 @@ class ScriptedKernel final : public SgDeviceIo {
     executed.push_back({fd, std::vector<std::uint8_t>(command.cdb, command.cdb + command.cdb_length),
                         command.direction, command.data_length, command.timeout_ms});
     if (command.direction == Direction::from_device) std::memset(command.data, fill, command.data_length);
-    std::memcpy(command.sense, next_sense.data(), next_sense.size());
+    if (!next_sense.empty()) std::memcpy(command.sense, next_sense.data(), next_sense.size());
     SgOutcome out = next_outcome;
     out.sense_written = static_cast<std::uint8_t>(next_sense.size());
     return out;

@@ -63,7 +63,8 @@ build_static() {
 
 find_busybox() {
   busybox=/bin/busybox
-  if ! file -L "$busybox" 2> /dev/null | grep -q 'statically linked'; then
+  # ldd fails on a statically linked program ("not a dynamic executable").
+  if [ ! -x "$busybox" ] || ldd "$busybox" > /dev/null 2>&1; then
     echo "$busybox is not statically linked: install busybox-static" >&2
     exit 1
   fi
