@@ -5,7 +5,9 @@
 #   settings   shell assignments: LOAD_SG (1/0), DISKS (how many SCSI
 #              devices to wait for), MOUNT_PLAYER (1: mount the first
 #              partition read-only before the run), SECOND_RUN (1: run
-#              again with both boxes cancelled)
+#              again with both boxes cancelled), SG_MODE (permissions of
+#              /dev/sg*, owned by root and the group disk, as udev makes
+#              them), RUN_AS (the user that runs tessaly instead of root)
 #   args       tessaly's arguments, one a line
 #   answers    tessaly's standard input
 # Results go to the second serial port as base64 blocks between markers, so
@@ -72,16 +74,29 @@ if [ "$MOUNT_PLAYER" = 1 ]; then
   fi
 fi
 
+if [ -n "$SG_MODE" ]; then
+  chown 0:6 /dev/sg*
+  chmod "$SG_MODE" /dev/sg*
+fi
+
+run_tessaly() {
+  if [ -n "$RUN_AS" ]; then
+    su -s /bin/sh "$RUN_AS" -c 'exec tessaly "$@"' tessaly "$@"
+  else
+    tessaly "$@"
+  fi
+}
+
 set --
 while IFS= read -r arg; do set -- "$@" "$arg"; done < "$case_dir/args"
 cd /tmp
-tessaly "$@" < "$case_dir/answers" > /tmp/stdout1 2> /tmp/stderr1
+run_tessaly "$@" < "$case_dir/answers" > /tmp/stdout1 2> /tmp/stderr1
 echo $? > /tmp/status1
 emit stdout1
 emit stderr1
 emit status1
 if [ "$SECOND_RUN" = 1 ]; then
-  printf 'cancel\ncancel\n' | tessaly "$@" > /tmp/stdout2 2> /tmp/stderr2
+  printf 'cancel\ncancel\n' | run_tessaly "$@" > /tmp/stdout2 2> /tmp/stderr2
   echo $? > /tmp/status2
   emit stdout2
   emit stderr2

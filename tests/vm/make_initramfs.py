@@ -157,12 +157,18 @@ def main():
         archive.directory(d)
     archive.file("bin/busybox", read(args.busybox), 0o755)
     for applet in ("sh", "mount", "umount", "insmod", "sleep", "cat", "ls", "base64", "poweroff",
-                   "echo", "sync", "mkdir", "printf", "grep", "timeout", "dmesg", "wc", "tr"):
+                   "echo", "sync", "mkdir", "printf", "grep", "timeout", "dmesg", "wc", "tr", "su",
+                   "chown", "chmod"):
         archive.symlink(f"bin/{applet}", "busybox")
     for spec in args.program:
         name, path = spec.split("=", 1)
         archive.file(f"bin/{name}", read(path), 0o755)
     archive.file("init", read(args.init), 0o755)
+    # Two users for the permission cases: one in the group that owns the
+    # devices, one outside it.
+    archive.file("etc/passwd", b"root:x:0:0:root:/:/bin/sh\n"
+                 b"player:x:1000:1000::/tmp:/bin/sh\nguest:x:1001:1001::/tmp:/bin/sh\n")
+    archive.file("etc/group", b"root:x:0:\ndisk:x:6:player\nplayer:x:1000:\nguest:x:1001:\n")
     if args.cases:
         add_tree(archive, args.cases, "cases")
 

@@ -14,13 +14,18 @@ A case is a folder under tests/vm/cases with a case.toml in the format of the
 end-to-end cases (see tests/e2e/run_cases.py), plus:
   same_as = "NAME"        start from the end-to-end case NAME: its case.toml
                           is read first and its expected files are used, so
-                          that both runs are held to the same bytes
+                          that both runs are held to the same bytes; the
+                          keys here replace its keys, but add to its
+                          *_contains lists
   sg = false              do not load the SCSI generic driver
   mount_player = true     mount the first disk's first partition read-only
                           before the run
   stdout_contains = [...] texts standard output must hold (for cases that
                           compare no whole file: expected = false)
   expect_disks = N        SCSI devices to wait for (default: the disks)
+  sg_mode = "0660"        permissions of /dev/sg* (owner root, group disk)
+  run_as = "player"       run tessaly as this user instead of root: player
+                          is in the group disk, guest is not
 The end-to-end keys map onto the machine like this: the model attribute
 becomes the scsi-hd vendor (its first 8 characters) and product (the next
 16); badread and badwrite become blkdebug rules that fail reads or writes of
@@ -61,6 +66,9 @@ def load_case(case_dir):
         raise CaseError(f"same_as: no end-to-end case {own['same_as']}")
     with open(os.path.join(base_dir, "case.toml"), "rb") as f:
         case = tomllib.load(f)
+    for key in ("stdout_contains", "stderr_contains"):
+        if key in own:
+            own[key] = case.get(key, []) + own[key]
     case.update(own)
     return case, base_dir
 
@@ -121,6 +129,8 @@ def prepare_case(name, case, folder):
         "DISKS": case.get("expect_disks", len(case.get("disk", []))),
         "MOUNT_PLAYER": int(case.get("mount_player", False)),
         "SECOND_RUN": int("second_run" in case),
+        "SG_MODE": case.get("sg_mode", ""),
+        "RUN_AS": case.get("run_as", ""),
     }
     with open(os.path.join(folder, "settings"), "w") as f:
         f.write("".join(f"{k}={v}\n" for k, v in settings.items()))
