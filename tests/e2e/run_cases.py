@@ -16,6 +16,9 @@ case.toml keys (all optional but expect_exit):
   expected = "expected.out"    the file with the expected standard output
   stderr_contains = ["..."]    texts that the boxes drawn on standard error
                                must show
+  boxes = ["all-clear", "D1"]  the boxes shown, in order and no others,
+                               known by their captions on standard error
+                               (names in BOX_CAPTIONS)
   second_run = "all-clear.out" after the run, run again (answers refused)
                                and compare with this file
   [[disk]]                     one entry of ASPI_DISKS each
@@ -111,6 +114,30 @@ def check_disk(path, before, check):
     return f"unknown check {kind}"
 
 
+# The captions of every box, as they show on standard error.
+BOX_CAPTIONS = {
+    "all-clear": "Pellora Hard Drive partition was found OK !",
+    "D1": "ERROR: Hard Drive file structure is damaged !",
+    "D2": "About to repair the Pellora Hard Disk !",
+    "R1": "ERROR: Hard Disk is removable !",
+    "no-aspi": "ERROR: no ASPI for WIN32 support detected !",
+    "no-drive": "ERROR: Pellora Hard Drive not detected !",
+}
+
+
+def shown_boxes(stderr):
+    """The boxes in the order their captions appear. R2 shares D1's caption;
+    after R1 it is named R2."""
+    found = []
+    for name, caption in BOX_CAPTIONS.items():
+        start = stderr.find(caption)
+        while start != -1:
+            found.append((start, name))
+            start = stderr.find(caption, start + 1)
+    names = [name for _, name in sorted(found)]
+    return ["R2" if name == "D1" and "R1" in names[:i] else name for i, name in enumerate(names)]
+
+
 def make_disk(disk, path, maker):
     if os.path.exists(path):
         os.remove(path)
@@ -176,6 +203,10 @@ def run_case(case_dir, tessaly, maker, work_root):
     for text in case.get("stderr_contains", []):
         if text.encode() not in proc.stderr:
             failures.append(f"{name}: standard error lacks {text!r}")
+    if "boxes" in case:
+        shown = shown_boxes(proc.stderr.decode(errors="replace"))
+        if shown != case["boxes"]:
+            failures.append(f"{name}: boxes shown {shown}, expected {case['boxes']}")
     if proc.returncode != case["expect_exit"]:
         failures.append(f"{name}: exit status {proc.returncode}, expected {case['expect_exit']}")
 
