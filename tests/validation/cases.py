@@ -75,7 +75,7 @@ def free_count_unknown(fsinfo):
     return {64: layout.with_free_count_unknown(fsinfo)}
 
 
-def fat1_from_fat2(image, disk, fat2_patches):
+def fat1_from_fat2(disk, fat2_patches):
     """FAT1 sectors as tessaly leaves them after copying FAT2 over them."""
     size = disk["volume"]["fat_size"]
     return {s - size: data for s, data in fat2_patches.items()}
@@ -187,7 +187,7 @@ def after_fat2_spread(fresh, damaged, disk, damage, result):
     is and is copied over FAT1."""
     out = after_fat1_repair(fresh, damaged, disk, damage, result)
     out.update(damage)
-    out.update(fat1_from_fat2(damaged, disk, damage))
+    out.update(fat1_from_fat2(disk, damage))
     return out
 
 

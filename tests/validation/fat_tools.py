@@ -12,7 +12,7 @@ import disk_image
 
 # mtools refuses volumes whose geometry fields look odd to it unless told not
 # to check; the player's volumes are ordinary but some damaged ones are not.
-MTOOLS_ENV = dict(os.environ, MTOOLS_SKIP_CHECK="1", MTOOLS_NO_VFAT="0")
+MTOOLS_ENV = dict(os.environ, MTOOLS_SKIP_CHECK="1")
 
 
 def run(cmd, **kwargs):
@@ -81,15 +81,6 @@ def read_file(image, offset, path):
 def file_sha256(image, offset, path):
     data = read_file(image, offset, path)
     return None if data is None else hashlib.sha256(data).hexdigest()
-
-
-def list_tree(image, offset):
-    """Every path mtools lists under the root, or None on failure."""
-    proc = run(["mdir", "-i", _volume(image, offset), "-/", "-b", "::/"])
-    if proc.returncode != 0:
-        return None
-    return sorted(line.strip() for line in proc.stdout.decode(errors="replace").splitlines()
-                  if line.strip())
 
 
 class FsckResult:

@@ -7,12 +7,8 @@ written independently of tessaly's sources.
 """
 SECTOR = 512
 FIRST_FAT_SECTOR = 95
-BOOT_AREA_SECTORS = 95
 PARTITION_START = 63
 MBR_COPIES = range(1, 8)
-PAIR_A = (66, 67)
-SIGNED_PAIR = (69, 70)
-PAIR_B = (72, 73)
 
 
 def sum16(data):
