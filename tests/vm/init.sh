@@ -38,12 +38,20 @@ load_group() {
   done
 }
 
+# Ends the case before tessaly runs: a case whose machine is not as the case
+# says would test nothing.
+setup_failed() {
+  echo "$*" >> /tmp/setup_error
+  emit setup_error
+  finish
+}
+
 # Waits until `count` entries exist in a sysfs folder (up to 30 s).
 wait_for() {
   folder=$1 pattern=$2 count=$3 tries=0
   while [ "$(ls "$folder" 2> /dev/null | grep -c "$pattern")" -lt "$count" ]; do
     tries=$((tries + 1))
-    if [ $tries -gt 300 ]; then say "timed out waiting for $count in $folder"; return 1; fi
+    if [ $tries -gt 300 ]; then setup_failed "timed out waiting for $count entries in $folder"; fi
     sleep 0.1
   done
 }
@@ -54,7 +62,7 @@ emit() {
   echo "@@end" > "$results"
 }
 
-if [ ! -f "$case_dir/settings" ]; then say "no case '$tcase'"; finish; fi
+[ -f "$case_dir/settings" ] || setup_failed "no case '$tcase'"
 . "$case_dir/settings"
 
 load_group base
@@ -67,11 +75,7 @@ fi
 if [ "$MOUNT_PLAYER" = 1 ]; then
   load_group mount
   wait_for /sys/class/block '^sd[a-z]1$' 1
-  if ! mount -t vfat -o ro /dev/sda1 /mnt 2> /tmp/setup_error; then
-    # Without the mount the case would test nothing: stop before tessaly.
-    emit setup_error
-    finish
-  fi
+  mount -t vfat -o ro /dev/sda1 /mnt 2> /tmp/setup_error || setup_failed "mounting /dev/sda1 failed"
 fi
 
 if [ -n "$SG_MODE" ]; then
