@@ -14,7 +14,7 @@ set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=$repo/build-vm
-cache=${XDG_CACHE_HOME:-$HOME/.cache}/tessaly-vm
+cache=${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/tessaly-vm
 runner_args=()
 while [ $# -gt 0 ]; do
   case $1 in
