@@ -1,4 +1,4 @@
-// Builders of boot areas for the tests and the fuzz seeds. They compute
+// Builders of boot areas for the tests and the fuzz corpus. They compute
 // sums and place fields on their own, without the code under test, so a
 // wrong rule there cannot hide behind the same rule here.
 #pragma once

@@ -1,6 +1,6 @@
 // Many boot areas made from sound ones by zeroing, flipping, swapping and
 // re-checksumming sectors and bytes, each assessed and checked against what
-// must hold after any assessment. The seed is fixed, so a failure repeats.
+// must hold after any assessment. The generator starts from a fixed value, so a failure repeats.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -17,7 +17,7 @@ constexpr int ITERATIONS = 4000;
 
 class Mutator {
  public:
-  explicit Mutator(std::uint32_t seed) : random_(seed) {}
+  explicit Mutator(std::uint32_t start) : random_(start) {}
 
   std::uint32_t below(std::uint32_t n) { return static_cast<std::uint32_t>(random_() % n); }
 

@@ -15,11 +15,11 @@ jobs=${TESSALY_FUZZ_JOBS:-2}
 
 cmake -S "$top" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DTESSALY_FUZZ=ON -DTESSALY_TESTS=OFF >/dev/null
-cmake --build "$build" --target assess_fuzz assess_fuzz_seeds -j "$jobs"
+cmake --build "$build" --target assess_fuzz assess_fuzz_corpus -j "$jobs"
 
 corpus="$build/fuzz-corpus"
 mkdir -p "$corpus"
-"$build/assess_fuzz_seeds" "$corpus"
+"$build/assess_fuzz_corpus" "$corpus"
 
 "$build/assess_fuzz" -max_total_time="$seconds" -max_len=48644 -dict="$here/boot_area.dict" \
     -artifact_prefix="$build/" -print_final_stats=1 "$corpus"

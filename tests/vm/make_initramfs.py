@@ -160,8 +160,8 @@ def main():
                    "echo", "sync", "mkdir", "printf", "grep", "timeout", "dmesg", "wc", "tr", "su",
                    "chown", "chmod"):
         archive.symlink(f"bin/{applet}", "busybox")
-    for spec in args.program:
-        name, path = spec.split("=", 1)
+    for entry in args.program:
+        name, path = entry.split("=", 1)
         archive.file(f"bin/{name}", read(path), 0o755)
     archive.file("init", read(args.init), 0o755)
     # Two users for the permission cases: one in the group that owns the

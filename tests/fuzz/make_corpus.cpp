@@ -8,7 +8,7 @@
 
 namespace {
 
-bool write_seed(const std::string& folder, const char* name, const BootAreaImage& image,
+bool write_input(const std::string& folder, const char* name, const BootAreaImage& image,
                 std::uint32_t capacity) {
   std::string path = folder + "/" + name;
   std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -33,23 +33,23 @@ int main(int argc, char** argv) {
   bool ok = true;
 
   fixture::make_partitioned(image);
-  ok &= write_seed(folder, "sound", image, capacity);
+  ok &= write_input(folder, "sound", image, capacity);
   image.sector(0)[510] = 0;
   image.sector(63)[510] = 0;
-  ok &= write_seed(folder, "both-restored", image, capacity);
+  ok &= write_input(folder, "both-restored", image, capacity);
   for (int n : {66, 69, 72}) image.sector(n)[82] = 'X';
-  ok &= write_seed(folder, "no-pair", image, capacity);
+  ok &= write_input(folder, "no-pair", image, capacity);
 
   fixture::make_partitioned(image);
   std::memset(image.sector(0), 0, 8 * 512);
   image.sector(63)[511] = 0;
-  ok &= write_seed(folder, "no-mbr", image, capacity);
+  ok &= write_input(folder, "no-mbr", image, capacity);
 
   fixture::make_partitioned(image);
   fixture::make_mbr(image.sector(0), 1, 0x0C, 20);
   fixture::write_mbr_copies(image);
   fixture::write_volume(image, 20);
-  ok &= write_seed(folder, "volume-at-20", image, capacity);
+  ok &= write_input(folder, "volume-at-20", image, capacity);
 
   // Volumes at the edges of the image: wholly inside at 84, partly outside
   // at 85 and at -3, with every pair that fits in the image in place.
@@ -59,13 +59,13 @@ int main(int argc, char** argv) {
     fixture::write_mbr_copies(image);
     fixture::write_volume(image, start);  // below 0 this overwrites sectors 0 and 1
     std::string name = "volume-at-" + std::to_string(start);
-    ok &= write_seed(folder, name.c_str(), image, capacity);
+    ok &= write_input(folder, name.c_str(), image, capacity);
   }
 
   fixture::make_unpartitioned(image);
-  ok &= write_seed(folder, "unpartitioned", image, 0);
+  ok &= write_input(folder, "unpartitioned", image, 0);
 
   std::memset(image.bytes, 0, sizeof image.bytes);
-  ok &= write_seed(folder, "zero", image, capacity);
+  ok &= write_input(folder, "zero", image, capacity);
   return ok ? 0 : 1;
 }
