@@ -53,10 +53,14 @@ TEST_F(AspiRequests, ReadAndWriteCarryTheSectorAndCountMostSignificantByteFirst)
   EXPECT_EQ(read.SRB_Target, 5);
   EXPECT_EQ(read.SRB_Lun, 0);
   EXPECT_EQ(read.SRB_BufLen, 512u);
-  EXPECT_EQ(read.SRB_BufPointer, buffer);
+  // Pointers are copied out of the packed block before comparing: a
+  // reference to a misaligned field is not allowed.
+  const std::uint8_t* data = read.SRB_BufPointer;
+  const void* posting_routine = read.SRB_PostProc;
+  EXPECT_EQ(data, buffer);
   EXPECT_EQ(read.SRB_SenseLen, 14);
   EXPECT_EQ(read.SRB_CDBLen, 10);
-  EXPECT_EQ(read.SRB_PostProc, reinterpret_cast<void*>(&aspi_post_completion));
+  EXPECT_EQ(posting_routine, reinterpret_cast<void*>(&aspi_post_completion));
   expect_reserved_fields_zero(read);
 
   const SRB_ExecSCSICmd& write = backend.requests[1].block;
@@ -92,7 +96,8 @@ TEST_F(AspiRequests, InquiryAndReadCapacityUseTheirOwnSixtyFourByteBuffers) {
   EXPECT_EQ(inquiry.SRB_Flags, 0x09);
   EXPECT_EQ(inquiry.SRB_HaId, 1);
   EXPECT_EQ(inquiry.SRB_Target, 3);
-  EXPECT_NE(inquiry.SRB_BufPointer, nullptr);
+  const std::uint8_t* inquiry_data = inquiry.SRB_BufPointer;
+  EXPECT_NE(inquiry_data, nullptr);
   expect_reserved_fields_zero(inquiry);
 
   const SRB_ExecSCSICmd& capacity = backend.requests[1].block;
