@@ -11,8 +11,9 @@ struct StarProgress {
 };
 
 // The step is the span divided by 60. A span under 60 would give a step of 0;
-// such short loops advance one star per sector past the first instead, so
-// the test never divides by zero and never prints more than the span.
+// such short loops use a step of 1 instead: one star per sector once the
+// position is 1 or more, so the test never divides by zero and never prints
+// more than the span.
 StarProgress start_star_progress(std::int64_t span);
 
 // Prints a star when position / step exceeds the stars printed so far.
