@@ -225,6 +225,28 @@ def run_case(case_dir, tessaly, maker, work_root):
     return failures
 
 
+class Tally:
+    """One line per case (ok or FAIL with its failures) and the closing count."""
+
+    def __init__(self):
+        self.passed = self.failed = 0
+
+    def report(self, label, failures):
+        if failures:
+            self.failed += 1
+            print(f"FAIL {label}")
+            for line in failures:
+                print("  " + line.replace("\n", "\n  "))
+        else:
+            self.passed += 1
+            print(f"ok   {label}")
+        sys.stdout.flush()
+
+    def close(self):
+        print(f"{self.passed} passed, {self.failed} failed")
+        return 1 if self.failed or not self.passed else 0
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tessaly", required=True)
@@ -243,19 +265,10 @@ def main():
                    if os.path.isfile(os.path.join(args.cases, d, "case.toml")))
     if args.only:
         names = [n for n in names if args.only in n]
-    passed = failed = 0
+    tally = Tally()
     for name in names:
-        failures = run_case(os.path.join(args.cases, name), tessaly, maker, args.work)
-        if failures:
-            failed += 1
-            print(f"FAIL {name}")
-            for line in failures:
-                print("  " + line.replace("\n", "\n  "))
-        else:
-            passed += 1
-            print(f"ok   {name}")
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed or not passed else 0
+        tally.report(name, run_case(os.path.join(args.cases, name), tessaly, maker, args.work))
+    return tally.close()
 
 
 if __name__ == "__main__":

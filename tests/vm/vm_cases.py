@@ -276,31 +276,20 @@ def main():
                    if os.path.isfile(os.path.join(args.cases, d, "case.toml")))
     if args.only:
         names = [n for n in names if args.only in n]
-    cases, failed = {}, 0
+    cases, tally = {}, run_cases.Tally()
     for name in names:
         try:
             cases[name] = load_case(os.path.join(args.cases, name))
         except CaseError as e:
-            print(f"FAIL {name}\n  {e}")
-            failed += 1
+            tally.report(name, [str(e)])
     build_initramfs(args, cases)
 
-    passed = 0
     with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
         jobs = [pool.submit(run_one, args, n, c, b) for n, (c, b) in cases.items()]
         for job in jobs:
             name, failures, seconds = job.result()
-            if failures:
-                failed += 1
-                print(f"FAIL {name} ({seconds:.0f} s)")
-                for line in failures:
-                    print("  " + line.replace("\n", "\n  "))
-            else:
-                passed += 1
-                print(f"ok   {name} ({seconds:.0f} s)")
-            sys.stdout.flush()
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed or not passed else 0
+            tally.report(f"{name} ({seconds:.0f} s)", failures)
+    return tally.close()
 
 
 if __name__ == "__main__":

@@ -267,7 +267,7 @@ def main():
     if args.only:
         scenarios = [s for s in scenarios if args.only in s.get("name", s["case"])]
 
-    passed = failed = 0
+    tally = run_cases.Tally()
     for arch_spec in args.arch:
         arch, arch_dir = arch_spec.split("=", 1)
         for scenario in scenarios:
@@ -276,17 +276,8 @@ def main():
             started = time.monotonic()
             failures = run_scenario(scenario, args, arch_dir, arch)
             took = time.monotonic() - started
-            if failures:
-                failed += 1
-                print(f"FAIL {arch}/{scenario.get('name', scenario['case'])} ({took:.1f} s)")
-                for line in failures:
-                    print("  " + line.replace("\n", "\n  "))
-            else:
-                passed += 1
-                print(f"ok   {arch}/{scenario.get('name', scenario['case'])} ({took:.1f} s)")
-            sys.stdout.flush()
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed or not passed else 0
+            tally.report(f"{arch}/{scenario.get('name', scenario['case'])} ({took:.1f} s)", failures)
+    return tally.close()
 
 
 if __name__ == "__main__":
