@@ -3,7 +3,7 @@
 // refuse it, with ILLEGAL REQUEST sense.
 #pragma once
 
-#include "platform/posix/image_disk.h"
+#include "platform/image/image_disk.h"
 #include "platform/wnaspi32.h"
 
 namespace platform {

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "platform/console_hooks.h"
-#include "platform/posix/console_box.h"
+#include "platform/console/console_box.h"
 #include "platform/win32_api.h"
 
 namespace platform {

@@ -7,8 +7,8 @@
 // one object of the platform library the program always links (every run
 // probes ASPI), so a start-up object placed here is never dropped by the
 // linker.
-#include "platform/win32/aspi_library.h"
-#include "platform/win32/binary_console.h"
+#include "platform/wnaspi32_dll/aspi_library.h"
+#include "platform/console/binary_console.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// Environment lookups of the stand-in ASPI layer (see aspi_environment.cpp).
+// Environment lookups of the stand-in ASPI layer (see backend_choice.cpp).
 #pragma once
 
 #include <cstdint>

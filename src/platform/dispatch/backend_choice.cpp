@@ -1,14 +1,14 @@
 // The stand-in layer's own settings, read from the environment: ASPI_DISKS
 // chooses image disks over the machine's devices, ASPI_SUPPORT overrides the
 // support word.
-#include "platform/posix/aspi_environment.h"
+#include "platform/dispatch/backend_choice.h"
 
 #include <cstdlib>
 #include <iostream>
 
-#include "platform/posix/image_backend.h"
-#include "platform/posix/scsi_generic_backend.h"
-#include "platform/posix/support_override.h"
+#include "platform/image/image_backend.h"
+#include "platform/scsi_generic/scsi_generic_backend.h"
+#include "platform/dispatch/support_override.h"
 
 namespace platform {
 

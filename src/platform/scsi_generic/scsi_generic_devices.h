@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/scsi_generic_types.h"
+#include "platform/scsi_generic/scsi_generic_types.h"
 
 namespace platform::sg {
 

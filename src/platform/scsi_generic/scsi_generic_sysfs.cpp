@@ -1,4 +1,4 @@
-#include "platform/posix/scsi_generic_sysfs.h"
+#include "platform/scsi_generic/scsi_generic_sysfs.h"
 
 #include <algorithm>
 #include <charconv>

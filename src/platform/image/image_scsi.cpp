@@ -1,10 +1,10 @@
-#include "platform/posix/image_scsi.h"
+#include "platform/image/image_scsi.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 
-#include "platform/posix/srb_outcome.h"
+#include "platform/common/srb_outcome.h"
 
 namespace platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/win32/binary_console.h"
+#include "platform/console/binary_console.h"
 
 #include <fcntl.h>
 #include <io.h>

@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "platform/aspi_backend.h"
-#include "platform/posix/aspi_environment.h"
+#include "platform/dispatch/backend_choice.h"
 #include "platform/wnaspi32.h"
 
 namespace platform {

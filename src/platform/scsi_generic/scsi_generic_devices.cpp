@@ -1,4 +1,4 @@
-#include "platform/posix/scsi_generic_devices.h"
+#include "platform/scsi_generic/scsi_generic_devices.h"
 
 #include <sys/stat.h>
 
@@ -8,7 +8,7 @@
 #include <set>
 #include <sstream>
 
-#include "platform/posix/scsi_generic_sysfs.h"
+#include "platform/scsi_generic/scsi_generic_sysfs.h"
 
 namespace platform::sg {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/posix/number_text.h"
+#include "platform/common/number_text.h"
 
 namespace platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/posix/console_box.h"
+#include "platform/console/console_box.h"
 
 #include <cctype>
 #include <string>

@@ -1,9 +1,9 @@
-#include "platform/posix/image_disks_config.h"
+#include "platform/image/image_disks_config.h"
 
 #include <array>
 #include <ostream>
 
-#include "platform/posix/number_text.h"
+#include "platform/common/number_text.h"
 
 namespace platform {
 namespace {

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "platform/aspi_backend.h"
-#include "platform/posix/scsi_generic_types.h"
+#include "platform/scsi_generic/scsi_generic_types.h"
 
 namespace platform::sg {
 

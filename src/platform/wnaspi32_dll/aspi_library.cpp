@@ -1,4 +1,4 @@
-#include "platform/win32/aspi_library.h"
+#include "platform/wnaspi32_dll/aspi_library.h"
 
 namespace platform {
 

@@ -1,8 +1,8 @@
-#include "platform/posix/support_override.h"
+#include "platform/dispatch/support_override.h"
 
 #include <ostream>
 
-#include "platform/posix/number_text.h"
+#include "platform/common/number_text.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/posix/scsi_generic_outcome.h"
+#include "platform/scsi_generic/scsi_generic_outcome.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "platform/posix/async_poster.h"
+#include "platform/image/async_poster.h"
 
 namespace platform {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/posix/scsi_generic_types.h"
+#include "platform/scsi_generic/scsi_generic_types.h"
 #include "platform/wnaspi32.h"
 
 namespace platform::sg {

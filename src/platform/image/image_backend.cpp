@@ -1,11 +1,11 @@
-#include "platform/posix/image_backend.h"
+#include "platform/image/image_backend.h"
 
 #include <vector>
 
-#include "platform/posix/async_poster.h"
-#include "platform/posix/image_disk.h"
-#include "platform/posix/image_scsi.h"
-#include "platform/posix/srb_outcome.h"
+#include "platform/image/async_poster.h"
+#include "platform/image/image_disk.h"
+#include "platform/image/image_scsi.h"
+#include "platform/common/srb_outcome.h"
 
 namespace platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/posix/srb_outcome.h"
+#include "platform/common/srb_outcome.h"
 
 #include <algorithm>
 #include <array>

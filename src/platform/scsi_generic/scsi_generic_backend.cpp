@@ -7,15 +7,15 @@
 // READ CAPACITY(10), READ(10) and WRITE(10). Everything else is refused, so
 // that the safety check before writing cannot be passed by another command
 // that writes.
-#include "platform/posix/scsi_generic_backend.h"
+#include "platform/scsi_generic/scsi_generic_backend.h"
 
 #include <cstdio>
 #include <string>
 
-#include "platform/posix/scsi_generic_devices.h"
-#include "platform/posix/scsi_generic_outcome.h"
-#include "platform/posix/scsi_generic_setup.h"
-#include "platform/posix/scsi_generic_sysfs.h"
+#include "platform/scsi_generic/scsi_generic_devices.h"
+#include "platform/scsi_generic/scsi_generic_outcome.h"
+#include "platform/scsi_generic/scsi_generic_setup.h"
+#include "platform/scsi_generic/scsi_generic_sysfs.h"
 
 namespace platform {
 namespace sg {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/posix/image_disks_config.h"
+#include "platform/image/image_disks_config.h"
 
 namespace platform {
 

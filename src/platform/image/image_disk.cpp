@@ -1,4 +1,4 @@
-#include "platform/posix/image_disk.h"
+#include "platform/image/image_disk.h"
 
 #include <filesystem>
 #include <ostream>

@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "platform/posix/scsi_generic_types.h"
+#include "platform/scsi_generic/scsi_generic_types.h"
 
 namespace platform::sg {
 namespace {
