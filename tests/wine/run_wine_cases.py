@@ -184,7 +184,7 @@ def run_program(work, case, env, boxes, answers, shots, failures, name, out_name
     if os.path.exists(code_path):
         os.remove(code_path)
     with open(out_path, "wb") as out, open(out_path + ".stderr", "wb") as err:
-        process = subprocess.Popen(["wine", "cmd", "/c", "run.bat", *case.get("args", [])],
+        process = subprocess.Popen([os.environ.get("TESSALY_WINE", "wine"), "cmd", "/c", "run.bat", *case.get("args", [])],
                                    stdin=subprocess.DEVNULL, stdout=out, stderr=err, cwd=work, env=env)
         boxes_ok = run_boxes(boxes, answers, process, shots, failures, name)
         try:

@@ -15,9 +15,9 @@
 #include <string>
 
 #include "platform/aspi_backend.h"
-#include "platform/posix/async_poster.h"
-#include "platform/posix/image_backend.h"
-#include "platform/posix/number_text.h"
+#include "platform/image/async_poster.h"
+#include "platform/image/image_backend.h"
+#include "platform/common/number_text.h"
 #include "platform/wnaspi32.h"
 
 namespace {

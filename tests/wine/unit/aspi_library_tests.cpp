@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/win32/aspi_library.h"
+#include "platform/wnaspi32_dll/aspi_library.h"
 #include "platform/win32_api.h"
 #include "scsi/drive_discovery.h"
 
