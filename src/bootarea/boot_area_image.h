@@ -11,6 +11,7 @@
 // With 32 reserved sectors the first FAT begins at 95, right after the image.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 
 constexpr int BOOT_AREA_SECTORS = 95;
@@ -25,6 +26,9 @@ struct BootAreaImage {
   std::uint8_t* sector(int n) { return bytes + n * BOOT_AREA_SECTOR_SIZE; }
   const std::uint8_t* sector(int n) const { return bytes + n * BOOT_AREA_SECTOR_SIZE; }
 };
+
+// A set of image sectors, by number.
+using BootSectorSet = std::bitset<BOOT_AREA_SECTORS>;
 
 // True when sector n lies inside the image.
 constexpr bool image_holds_sector(std::int64_t n) { return n >= 0 && n < BOOT_AREA_SECTORS; }

@@ -9,13 +9,16 @@
 #include "fat/sector_transfer.h"
 #include "scsi/completion_state.h"
 
-// The image goes back whole, sector by sector, after the measured FAT size
-// has been stored into its boot pair. A failed sector is reported and
-// skipped; the others are still written.
-int write_boot_area(BootAreaImage& image, std::int32_t fat_size) {
+// The image goes back sector by sector, after the measured FAT size has been
+// stored into its boot pair. A failed sector is reported and skipped; the
+// others are still written. A sector left alone holds only what a failed
+// read left in the buffer: writing it would wipe a sector that may still be
+// good on the disk.
+int write_boot_area(BootAreaImage& image, std::int32_t fat_size, const BootSectorSet& left_alone) {
   if (fat_size != 0) set_fat_size(image, fat_size);
   int failed_writes = 0;
   for (int j = 0; j < BOOT_AREA_SECTORS; ++j) {
+    if (left_alone.test(j)) continue;
     if (!write_disk_sector(j, image.sector(j))) note_failed_sector(failed_writes, WRITE_FAILURE_HEADER, j);
   }
   return failed_writes == 0 ? -1 : 0;

@@ -1,11 +1,13 @@
 #include "run/check_and_repair.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "bootarea/assessment.h"
 #include "bootarea/mbr.h"
 #include "fat/sector_transfer.h"
 #include "platform/win32_api.h"
+#include "run/boot_area_reading.h"
 #include "run/command_line.h"
 #include "run/hex_dump.h"
 #include "run/run_boxes.h"
@@ -50,6 +52,7 @@ void read_boot_area(const TargetDrive& drive) {
   for (int s = 0; s < BOOT_AREA_SECTORS; ++s) {
     if (!read_boot_sector(drive, s)) {
       note_failed_sector(unreadable_count, READ_FAILURE_HEADER, s);
+      boot_area_reading.unreadable.set(s);
     } else if (verbose_level >= 2) {
       std::printf("\nHex Dump of Sector=%d=$%x ...\n", s, static_cast<unsigned>(s));
       dump_hex(boot_area_image.sector(s), BOOT_AREA_SECTOR_SIZE);
@@ -84,9 +87,23 @@ bool fresh_mbr_unwritable(BootAreaStatus status, std::uint32_t capacity) {
 
 }  // namespace
 
+BootAreaReading boot_area_reading;
+
+BootSectorSet sectors_left_alone(const BootAreaReading& reading, const BootAreaImage& judged) {
+  BootSectorSet left_alone;
+  for (int s = 0; s < BOOT_AREA_SECTORS; ++s) {
+    if (!reading.unreadable.test(s)) continue;
+    if (std::memcmp(judged.sector(s), reading.as_read.sector(s), BOOT_AREA_SECTOR_SIZE) == 0) left_alone.set(s);
+  }
+  return left_alone;
+}
+
 void run_check_and_repair(const TargetDrive& drive) {
+  boot_area_reading = BootAreaReading{};
   read_boot_area(drive);
+  boot_area_reading.as_read = boot_area_image;
   const BootAreaStatus status = assess_boot_area(boot_area_image, drive.capacity_sectors);
+  boot_area_reading.left_alone = sectors_left_alone(boot_area_reading, boot_area_image);
   const RunSeverity severity = report_assessment(status);
   check_fat_and_repair(boot_area_image, drive, severity, !fresh_mbr_unwritable(status, drive.capacity_sectors));
 }

@@ -6,6 +6,7 @@
 #include "fat/fat_search.h"
 #include "fat/fat_sum.h"
 #include "platform/win32_api.h"
+#include "run/boot_area_reading.h"
 #include "run/check_and_repair.h"
 #include "run/run_boxes.h"
 
@@ -81,7 +82,7 @@ bool repair_confirmed(RunSeverity severity) {
 // Boot area first, FAT second; a failure of the first does not stop the second.
 void repair_disk(BootAreaImage& image, const FatFindings& fat) {
   const std::int32_t fat_size = fat.second_fat_start ? fat.fat_size : 0;
-  if (write_boot_area(image, fat_size) == 0) {
+  if (write_boot_area(image, fat_size, boot_area_reading.left_alone) == 0) {
     std::printf("Impossible to repair %d first sectors\n", BOOT_AREA_SECTORS);
   }
   if (fat.fat_repair_needed && repair_fat(FIRST_FAT_START, *fat.second_fat_start) == 0) {

@@ -214,6 +214,10 @@ def cases(maker):
         "run-unreadable-mbr": {"expected.out": head() + FAILED + READ_HEADER + " $ 0" +
                                "\nERROR: found 1 unreadable boot sectors\n" + MBR_DAMAGED +
                                fat_step(SMALL, "FAT1 == FAT2\n") + "\n"},
+        "run-unreadable-backup-kept": {"expected.out": head() + FAILED + READ_HEADER + " $45" +
+                                       "\nERROR: found 1 unreadable boot sectors\n" + ALL_CLEAR +
+                                       fat_step(SMALL, "FAT1 != FAT2\n") + repair_lines(second_fat(SMALL)) +
+                                       "\n"},
         "run-search-read-errors": {"expected.out": head() + ALL_CLEAR +
                                    fat_step(SMALL, "FAT1 == FAT2\n", search_bad=(150, 200))},
         "run-sum-read-error": {"expected.out": head() + ALL_CLEAR + fat_step(SMALL, "", sum_bad=(300,))},

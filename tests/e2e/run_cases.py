@@ -26,7 +26,10 @@ case.toml keys (all optional but expect_exit):
   maker = ["--damage", "x"]    arguments of the disk maker (after the path)
   attrs = "model=...,async"    ASPI_DISKS attributes of the entry
   after = "unchanged"          unchanged | changed | a list of checks, each
-                               a dict understood by check_disk below
+                               a dict understood by check_disk below;
+                               {check="sectors-kept", first=69, count=1}
+                               compares sectors with their content before
+                               the run
 """
 import argparse
 import hashlib
@@ -83,9 +86,27 @@ def read_sectors(path, first, count):
         return f.read(count * 512)
 
 
-def check_disk(path, before, check):
+def after_checks(disk):
+    after = disk.get("after", [])
+    return [{"check": after}] if isinstance(after, str) else after
+
+
+def disk_state(path, disk):
+    """What the checks after the run compare with: the digest of the whole
+    disk, and the content of the sectors that must be kept."""
+    kept = {(c["first"], c["count"]): read_sectors(path, c["first"], c["count"])
+            for c in after_checks(disk) if c["check"] == "sectors-kept"}
+    return sha256(path), kept
+
+
+def check_disk(path, state, check):
     """One condition on a disk after the run; returns an error text or None."""
+    before, kept = state
     kind = check["check"]
+    if kind == "sectors-kept":
+        if read_sectors(path, check["first"], check["count"]) == kept[(check["first"], check["count"])]:
+            return None
+        return f"sectors {check['first']}+{check['count']} changed"
     if kind == "unchanged":
         return None if sha256(path) == before else "image changed"
     if kind == "changed":
@@ -191,7 +212,7 @@ def run_case(case_dir, tessaly, maker, work_root):
     disks = [os.path.join(work, f"disk{i}.img") for i in range(len(case.get("disk", [])))]
     for disk, path in zip(case.get("disk", []), disks):
         make_disk(disk, path, maker)
-    before = [sha256(p) for p in disks]
+    before = [disk_state(p, d) for p, d in zip(disks, case.get("disk", []))]
 
     failures = []
     proc = run_tessaly(tessaly, case, work, disks, case.get("answers", ""))
@@ -210,12 +231,9 @@ def run_case(case_dir, tessaly, maker, work_root):
     if proc.returncode != case["expect_exit"]:
         failures.append(f"{name}: exit status {proc.returncode}, expected {case['expect_exit']}")
 
-    for disk, path, digest in zip(case.get("disk", []), disks, before):
-        after = disk.get("after", [])
-        if isinstance(after, str):
-            after = [{"check": after}]
-        for check in after:
-            error = check_disk(path, digest, check)
+    for disk, path, state in zip(case.get("disk", []), disks, before):
+        for check in after_checks(disk):
+            error = check_disk(path, state, check)
             if error:
                 failures.append(f"{name}: {os.path.basename(path)}: {error}")
 
