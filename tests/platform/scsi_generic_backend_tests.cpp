@@ -1,12 +1,11 @@
 // The SG_IO backend over a scripted kernel and a fake sysfs tree: the support
 // word, adapter and target routing, what travels to the device, posting, and
-// the refusals (read-only device, mounted disk, unknown commands).
+// the refusals (read-only device, disk in use, unknown commands).
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -17,58 +16,8 @@ namespace {
 
 using namespace platform::sg;
 
-struct FakeNode {
-  ScsiAddress address;
-  int rdwr_error = 0;      // errno of a read-write open, 0 to succeed
-  int rdonly_error = 0;    // errno of a read-only open
-};
-
-struct Executed {
-  int fd;
-  std::vector<std::uint8_t> cdb;
-  Direction direction;
-  std::uint32_t length;
-  unsigned timeout_ms;
-};
-
-class ScriptedKernel final : public SgDeviceIo {
- public:
-  std::map<std::string, FakeNode> nodes;  // by path
-  std::map<int, std::string> open_fds;
-  std::vector<Executed> executed;
-  SgOutcome next_outcome;
-  std::vector<std::uint8_t> next_sense;
-  std::uint8_t fill = 0;
-  int closed = 0;
-
-  int open_node(const std::string& path, bool writable) override {
-    auto it = nodes.find(path);
-    if (it == nodes.end()) return -ENOENT;
-    const int error = writable ? it->second.rdwr_error : it->second.rdonly_error;
-    if (error != 0) return -error;
-    const int fd = 100 + static_cast<int>(open_fds.size()) + closed;
-    open_fds[fd] = path;
-    return fd;
-  }
-  void close_node(int fd) override {
-    open_fds.erase(fd);
-    ++closed;
-  }
-  int scsi_id(int fd, ScsiAddress& address) override {
-    address = nodes.at(open_fds.at(fd)).address;
-    return 0;
-  }
-  SgOutcome execute(int fd, SgCommand& command) override {
-    executed.push_back({fd, std::vector<std::uint8_t>(command.cdb, command.cdb + command.cdb_length),
-                        command.direction, command.data_length, command.timeout_ms});
-    if (command.direction == Direction::from_device) std::memset(command.data, fill, command.data_length);
-    if (!next_sense.empty()) std::memcpy(command.sense, next_sense.data(), next_sense.size());
-    SgOutcome out = next_outcome;
-    out.sense_written = static_cast<std::uint8_t>(next_sense.size());
-    return out;
-  }
-  std::string path_of(int fd) const { return open_fds.at(fd); }
-};
+using sgtest::Executed;
+using sgtest::ScriptedKernel;
 
 int post_count = 0;
 void count_post(SRB_ExecSCSICmd*) { ++post_count; }
@@ -98,7 +47,9 @@ class ScsiGenericBackend : public ::testing::Test {
     SgEnvironment env;
     env.class_dir = class_dir.empty() ? tree.class_dir() : class_dir;
     env.dev_dir = "/fake/dev";
+    env.block_dir = tree.block_dir();
     env.mountinfo_path = tree.mountinfo_path();
+    env.swaps_path = tree.swaps_path();
     env.io = kernel;
     env.tell_user = [this](const std::string& line) { told.push_back(line); };
     backend = make_backend(std::move(env));
@@ -306,25 +257,35 @@ TEST_F(ScsiGenericBackend, NothingIsWrittenBehindAMountedFileSystem) {
   add("sg0", {0, 0, 0, 0});
   tree.add_disk("sg0", "sda", "8:0");
   tree.add_partition("sg0", "sda", "sda1", "8:1");
+  kernel->block_devices = {{"/fake/dev/sda", "8:0"}, {"/fake/dev/sda1", "8:1"},
+                           {"/fake/dev/sdb", "8:16"}, {"/fake/dev/sdb1", "8:17"}};
   add("sg1", {1, 0, 0, 0});
   tree.add_disk("sg1", "sdb", "8:16");
   tree.add_partition("sg1", "sdb", "sdb1", "8:17");
   tree.write_mountinfo("21 1 8:17 / /media/player ro,relatime - vfat /dev/sdb1 ro\n");
+  kernel->claim_errors["/fake/dev/sdb"] = EBUSY;
   make();
   EXPECT_EQ(send(read10(1, 0)), SS_COMP);
   const auto sent = kernel->executed.size();
   EXPECT_EQ(send(write10(1, 0)), SS_ERR);
   EXPECT_EQ(last.SenseArea[2], 0x07);
+  EXPECT_EQ(last.SenseArea[12], 0x27);
   EXPECT_EQ(send(write10(1, 0)), SS_ERR);
   EXPECT_EQ(kernel->executed.size(), sent);
   ASSERT_EQ(told.size(), 1u);
-  EXPECT_NE(told[0].find("/dev/sdb1"), std::string::npos);
-  EXPECT_NE(told[0].find("/media/player"), std::string::npos);
-  EXPECT_NE(told[0].find("unmount"), std::string::npos);
-  // The other disk is not mounted and takes its writes; reads go on on both.
+  EXPECT_NE(told[0].find("/fake/dev/sdb1 (sg1) is mounted on /media/player: unmount it first"),
+            std::string::npos) << told[0];
+  // The other disk is claimed before its first write, once, and takes its
+  // writes; reads go on on both.
+  EXPECT_EQ(send(write10(0, 0)), SS_COMP);
   EXPECT_EQ(send(write10(0, 0)), SS_COMP);
   EXPECT_EQ(send(read10(1, 0)), SS_COMP);
-  EXPECT_EQ(kernel->executed.size(), sent + 2);
+  EXPECT_EQ(kernel->executed.size(), sent + 3);
+  EXPECT_EQ(kernel->claimed, (std::vector<std::string>{"/fake/dev/sdb", "/fake/dev/sda"}));
+  // The claim is held while the backend lives: two sg nodes and /fake/dev/sda.
+  EXPECT_EQ(kernel->open_fds.size(), 3u);
+  backend.reset();
+  EXPECT_TRUE(kernel->open_fds.empty());
 }
 
 TEST_F(ScsiGenericBackend, DevicesAreClosedWithTheBackend) {

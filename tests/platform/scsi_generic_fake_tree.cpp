@@ -1,12 +1,15 @@
 #include "platform/scsi_generic_fake_tree.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
 namespace sgtest {
 namespace fs = std::filesystem;
+using namespace platform::sg;
 
 namespace {
 void write_file(const fs::path& path, const std::string& text) {
@@ -20,6 +23,7 @@ FakeTree::FakeTree() {
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
   root_ = pattern;
   fs::create_directories(class_dir());
+  fs::create_directories(block_dir());
 }
 
 FakeTree::~FakeTree() {
@@ -50,11 +54,68 @@ void FakeTree::add_partition(const std::string& node, const std::string& disk, c
   fs::create_directories(dir / "holders");
 }
 
-void FakeTree::add_holder(const std::string& node, const std::string& path_below_block) {
+void FakeTree::add_holder(const std::string& node, const std::string& path_below_block,
+                          const std::string& holder) {
   fs::create_directories(fs::path(class_dir()) / node / "device" / "block" / path_below_block /
-                         "holders" / "dm-0");
+                         "holders" / holder);
+}
+
+void FakeTree::add_loop(const std::string& loop, const std::string& number, const std::string& backing) {
+  const fs::path dir = fs::path(block_dir()) / loop;
+  write_file(dir / "dev", number + "\n");
+  if (!backing.empty()) write_file(dir / "loop" / "backing_file", backing + "\n");
 }
 
 void FakeTree::write_mountinfo(const std::string& text) { write_file(mountinfo_path(), text); }
+
+void FakeTree::write_swaps(const std::string& text) { write_file(swaps_path(), text); }
+
+int ScriptedKernel::new_fd(const std::string& path) {
+  const int fd = 100 + static_cast<int>(open_fds.size()) + closed;
+  open_fds[fd] = path;
+  return fd;
+}
+
+int ScriptedKernel::open_node(const std::string& path, bool writable) {
+  auto it = nodes.find(path);
+  if (it == nodes.end()) return -ENOENT;
+  const int error = writable ? it->second.rdwr_error : it->second.rdonly_error;
+  if (error != 0) return -error;
+  return new_fd(path);
+}
+
+void ScriptedKernel::close_node(int fd) {
+  open_fds.erase(fd);
+  ++closed;
+}
+
+int ScriptedKernel::scsi_id(int fd, ScsiAddress& address) {
+  address = nodes.at(open_fds.at(fd)).address;
+  return 0;
+}
+
+SgOutcome ScriptedKernel::execute(int fd, SgCommand& command) {
+  executed.push_back({fd, std::vector<std::uint8_t>(command.cdb, command.cdb + command.cdb_length),
+                      command.direction, command.data_length, command.timeout_ms});
+  if (command.direction == Direction::from_device) std::memset(command.data, fill, command.data_length);
+  if (!next_sense.empty()) std::memcpy(command.sense, next_sense.data(), next_sense.size());
+  SgOutcome out = next_outcome;
+  out.sense_written = static_cast<std::uint8_t>(next_sense.size());
+  return out;
+}
+
+int ScriptedKernel::claim_block(const std::string& path, const std::string& number) {
+  claimed.push_back(path);
+  if (auto error = claim_errors.find(path); error != claim_errors.end()) return -error->second;
+  auto device = block_devices.find(path);
+  if (device == block_devices.end()) return -ENOENT;
+  if (device->second != number) return -ENODEV;
+  return new_fd(path);
+}
+
+std::string ScriptedKernel::block_number(const std::string& path) {
+  auto device = block_devices.find(path);
+  return device == block_devices.end() ? std::string() : device->second;
+}
 
 }  // namespace sgtest

@@ -3,15 +3,20 @@
 # environment variable tcase (from "tcase=NAME" on its command line). The
 # case folder /cases/NAME holds:
 #   settings   shell assignments: LOAD_SG (1/0), DISKS (how many SCSI
-#              devices to wait for), MOUNT_PLAYER (1: mount the first
-#              partition read-only before the run), SECOND_RUN (1: run
+#              devices to wait for), HOLD_PLAYER (what holds the first
+#              disk's first partition during the run: mount, a read-only
+#              mount; loop, a loop device over it, mounted read-only; swap,
+#              swap made on it and turned on), SECOND_RUN (1: run
 #              again with both boxes cancelled), SG_MODE (permissions of
 #              /dev/sg*, owned by root and the group disk, as udev makes
 #              them), RUN_AS (the user that runs tessaly instead of root)
 #   args       tessaly's arguments, one a line
 #   answers    tessaly's standard input
 # Results go to the second serial port as base64 blocks between markers, so
-# that kernel messages on the console cannot mix with them.
+# that kernel messages on the console cannot mix with them. A set-up that
+# writes to the disk (mkswap) sends what it wrote, the partition's first 4 KiB
+# (setup_page) and its first sector (setup_start), so that the host can tell
+# it from a write of tessaly.
 export PATH=/bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
@@ -72,11 +77,38 @@ if [ "$LOAD_SG" = 1 ]; then
   load_group sg
   wait_for /sys/class/scsi_generic '^sg' "$DISKS"
 fi
-if [ "$MOUNT_PLAYER" = 1 ]; then
+hold_player() {
   load_group mount
   wait_for /sys/class/block '^sd[a-z]1$' 1
-  mount -t vfat -o ro /dev/sda1 /mnt 2> /tmp/setup_error || setup_failed "mounting /dev/sda1 failed"
-fi
+  case $HOLD_PLAYER in
+    mount)
+      mount -t vfat -o ro /dev/sda1 /mnt 2> /tmp/setup_error || setup_failed "mounting /dev/sda1 failed" ;;
+    loop)
+      load_group loop
+      wait_for /sys/class/block '^loop0$' 1
+      losetup /dev/loop0 /dev/sda1 2> /tmp/setup_error || setup_failed "losetup /dev/loop0 /dev/sda1 failed"
+      mount -t vfat -o ro /dev/loop0 /mnt 2> /tmp/setup_error || setup_failed "mounting /dev/loop0 failed" ;;
+    swap)
+      mkswap /dev/sda1 > /dev/null 2> /tmp/setup_error || setup_failed "mkswap /dev/sda1 failed"
+      dd if=/dev/sda1 of=/tmp/setup_page bs=4096 count=1 2> /dev/null
+      cat /sys/class/block/sda1/start > /tmp/setup_start
+      emit setup_page
+      emit setup_start
+      swapon /dev/sda1 2> /tmp/setup_error || setup_failed "swapon /dev/sda1 failed" ;;
+    *)
+      setup_failed "unknown HOLD_PLAYER '$HOLD_PLAYER'" ;;
+  esac
+}
+
+release_player() {
+  case $HOLD_PLAYER in
+    mount) umount /mnt ;;
+    loop) umount /mnt && losetup -d /dev/loop0 ;;
+    swap) swapoff /dev/sda1 ;;
+  esac
+}
+
+[ -n "$HOLD_PLAYER" ] && hold_player
 
 if [ -n "$SG_MODE" ]; then
   chown 0:6 /dev/sg*
@@ -106,5 +138,5 @@ if [ "$SECOND_RUN" = 1 ]; then
   emit stderr2
   emit status2
 fi
-[ "$MOUNT_PLAYER" = 1 ] && umount /mnt
+[ -n "$HOLD_PLAYER" ] && release_player
 finish

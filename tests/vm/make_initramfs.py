@@ -10,7 +10,9 @@ here, so the guest's insmod needs no decompressor.
 The modules are grouped; the init loads a group by name:
   base   the xHCI controller, USB core, SCSI core and usb-storage
   sg     the SCSI generic driver
-  mount  the SCSI disk driver and VFAT, for the mounted-disk case
+  mount  the SCSI disk driver and VFAT, for the cases that mount, loop or
+         swap on the player's partition
+  loop   the loop device driver
 Each group gets /modules/<group>.order, in load order, without the modules of
 the groups before it.
 """
@@ -27,6 +29,7 @@ GROUPS = [
     ("base", ["xhci-pci", "usb-storage"]),
     ("sg", ["sg"]),
     ("mount", ["sd_mod", "vfat", "nls_cp437", "nls_ascii", "nls_utf8"]),
+    ("loop", ["loop"]),
 ]
 
 
@@ -158,7 +161,7 @@ def main():
     archive.file("bin/busybox", read(args.busybox), 0o755)
     for applet in ("sh", "mount", "umount", "insmod", "sleep", "cat", "ls", "base64", "poweroff",
                    "echo", "sync", "mkdir", "printf", "grep", "timeout", "dmesg", "wc", "tr", "su",
-                   "chown", "chmod"):
+                   "chown", "chmod", "dd", "losetup", "mkswap", "swapon", "swapoff"):
         archive.symlink(f"bin/{applet}", "busybox")
     for entry in args.program:
         name, path = entry.split("=", 1)

@@ -18,8 +18,12 @@ end-to-end cases (see tests/e2e/run_cases.py), plus:
                           keys here replace its keys, but add to its
                           *_contains lists
   sg = false              do not load the SCSI generic driver
-  mount_player = true     mount the first disk's first partition read-only
-                          before the run
+  hold_player = "mount"   what holds the first disk's first partition while
+                          tessaly runs: "mount" (mounted read-only), "loop"
+                          (a loop device over it, mounted read-only) or
+                          "swap" (mkswap, then swapon); what mkswap writes is
+                          sent back and counts as part of the disk before
+                          the run
   stdout_contains = [...] texts standard output must hold (for cases that
                           compare no whole file: expected = false)
   expect_disks = N        SCSI devices to wait for (default: the disks)
@@ -127,7 +131,7 @@ def prepare_case(name, case, folder):
     settings = {
         "LOAD_SG": int(case.get("sg", True)),
         "DISKS": case.get("expect_disks", len(case.get("disk", []))),
-        "MOUNT_PLAYER": int(case.get("mount_player", False)),
+        "HOLD_PLAYER": case.get("hold_player", ""),
         "SECOND_RUN": int("second_run" in case),
         "SG_MODE": case.get("sg_mode", ""),
         "RUN_AS": case.get("run_as", ""),
@@ -202,6 +206,9 @@ def run_case(args, name, case, base_dir):
     for disk, path in zip(disks, paths):
         run_cases.make_disk(disk, path, args.maker)
     before = [run_cases.sha256(p) for p in paths]
+    if "hold_player" in case:
+        # The set-up may write to the first disk: a copy receives its writes.
+        subprocess.run(["cp", "--sparse=always", paths[0], paths[0] + ".setup"], check=True)
     devices = []
     for i in order:
         devices += disk_devices(i, disks[i], paths[i], work)
@@ -210,6 +217,11 @@ def run_case(args, name, case, base_dir):
     for k, v in files.items():
         with open(os.path.join(work, k), "wb") as f:
             f.write(v)
+    if "setup_page" in files:
+        with open(paths[0] + ".setup", "r+b") as f:
+            f.seek(int(files["setup_start"]) * 512)
+            f.write(files["setup_page"])
+        before[0] = run_cases.sha256(paths[0] + ".setup")
     failures = []
     compare(name, files, "1", case, base_dir, "expected", failures)
     stdout, stderr = files.get("stdout1", b""), files.get("stderr1", b"")

@@ -6,7 +6,9 @@
 // Only the four commands this utility sends travel to a device: INQUIRY,
 // READ CAPACITY(10), READ(10) and WRITE(10). Everything else is refused, so
 // that the safety check before writing cannot be passed by another command
-// that writes.
+// that writes. Before a device's first WRITE(10) the write guard claims its
+// disk (scsi_generic_write_guard.h); the claim is kept while the backend
+// lives.
 #include "platform/scsi_generic/scsi_generic_backend.h"
 
 #include <cstdio>
@@ -15,7 +17,7 @@
 #include "platform/scsi_generic/scsi_generic_devices.h"
 #include "platform/scsi_generic/scsi_generic_outcome.h"
 #include "platform/scsi_generic/scsi_generic_setup.h"
-#include "platform/scsi_generic/scsi_generic_sysfs.h"
+#include "platform/scsi_generic/scsi_generic_write_guard.h"
 
 namespace platform {
 namespace sg {
@@ -154,10 +156,10 @@ class ScsiGenericBackend final : public AspiBackend {
       return false;
     }
     if (device.write_check == WriteCheck::not_done) {
-      const auto hazard =
-          write_hazard(env_.class_dir, device.node, read_text_file(env_.mountinfo_path));
-      device.write_check = hazard ? WriteCheck::refused : WriteCheck::safe;
-      if (hazard) tell("tessaly: " + *hazard);
+      WriteGuard guard = guard_writes(env_, device.node);
+      device.claims = std::move(guard.claims);
+      device.write_check = guard.refusal ? WriteCheck::refused : WriteCheck::safe;
+      if (guard.refusal) tell("tessaly: " + *guard.refusal);
     }
     return device.write_check == WriteCheck::safe;
   }

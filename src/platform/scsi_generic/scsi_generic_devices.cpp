@@ -44,15 +44,7 @@ OpenResult open_device(SgDeviceIo& io, const std::string& path) {
 std::string denied_line(const std::vector<std::string>& paths) {
   std::string line = "tessaly: no permission to open ";
   for (std::size_t i = 0; i < paths.size(); ++i) line += (i ? ", " : "") + paths[i];
-  struct stat info {};
-  if (::stat(paths.front().c_str(), &info) == 0) {
-    line += ": run as root, or join the group '" +
-            group_name(read_text_file("/etc/group"), info.st_gid) + "' that owns " +
-            (paths.size() > 1 ? "them" : "it");
-  } else {
-    line += ": run as root, or join the group that owns the SCSI generic devices";
-  }
-  return line;
+  return line + ": " + permission_advice(paths.front(), paths.size() > 1, "the SCSI generic devices");
 }
 
 void tell(const SgEnvironment& env, const std::string& line) {
@@ -108,6 +100,13 @@ std::string group_name(const std::string& group_file_text, unsigned gid) {
   return std::to_string(gid);
 }
 
+std::string permission_advice(const std::string& path, bool several, const std::string& devices) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return "run as root, or join the group that owns " + devices;
+  return "run as root, or join the group '" + group_name(read_text_file("/etc/group"), info.st_gid) +
+         "' that owns " + (several ? "them" : "it");
+}
+
 int assign_adapters(std::vector<SgDevice>& devices) {
   std::set<int> hosts;
   for (const auto& device : devices) hosts.insert(device.address.host);
@@ -140,6 +139,8 @@ void close_devices(SgDeviceTable& table, SgDeviceIo& io) {
   for (auto& device : table.devices) {
     if (device.fd >= 0) io.close_node(device.fd);
     device.fd = -1;
+    for (int claim : device.claims) io.close_node(claim);
+    device.claims.clear();
   }
 }
 

@@ -23,6 +23,9 @@ struct SgDevice {
   int adapter = -1;
   WriteCheck write_check = WriteCheck::not_done;
   bool told_read_only = false;
+  // The exclusive claims on the disk's block devices that keep it from
+  // being mounted while it is written; held until the device is closed.
+  std::vector<int> claims;
 };
 
 struct SgDeviceTable {
@@ -47,5 +50,10 @@ void close_devices(SgDeviceTable& table, SgDeviceIo& io);
 
 // The name of the group `gid` in a group file text, or the number itself.
 std::string group_name(const std::string& group_file_text, unsigned gid);
+
+// "run as root, or join the group 'disk' that owns it" for a device node
+// ("them" for several); when the node cannot be looked at, the group is
+// the one that owns `devices` ("the SCSI generic devices").
+std::string permission_advice(const std::string& path, bool several, const std::string& devices);
 
 }  // namespace platform::sg

@@ -1,8 +1,10 @@
 // The kernel side of the SG_IO backend: open(2) on /dev/sgN, SG_GET_SCSI_ID
-// and SG_IO.
+// and SG_IO, and the exclusive claim of block devices.
 #include <fcntl.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,6 +24,10 @@ int transfer_direction(Direction direction) {
       break;
   }
   return SG_DXFER_NONE;
+}
+
+std::string number_text(dev_t device) {
+  return std::to_string(major(device)) + ":" + std::to_string(minor(device));
 }
 
 class LinuxSgIo final : public SgDeviceIo {
@@ -64,6 +70,25 @@ class LinuxSgIo final : public SgDeviceIo {
     outcome.sense_written = header.sb_len_wr;
     outcome.residual = header.resid;
     return outcome;
+  }
+
+  int claim_block(const std::string& path, const std::string& number) override {
+    // O_EXCL on a block device is the kernel's exclusive claim; reading is
+    // all it needs.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+    if (fd < 0) return -errno;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISBLK(info.st_mode) || number_text(info.st_rdev) != number) {
+      ::close(fd);
+      return -ENODEV;
+    }
+    return fd;
+  }
+
+  std::string block_number(const std::string& path) override {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISBLK(info.st_mode)) return {};
+    return number_text(info.st_rdev);
   }
 };
 

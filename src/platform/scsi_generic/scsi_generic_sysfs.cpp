@@ -27,17 +27,20 @@ std::string first_line(const std::string& path) {
   return text.substr(0, text.find('\n'));
 }
 
-bool has_entries(const fs::path& dir) {
+std::vector<std::string> sorted_entries(const fs::path& dir) {
+  std::vector<std::string> names;
   std::error_code error;
-  fs::directory_iterator it(dir, error);
-  return !error && it != fs::directory_iterator();
+  for (const auto& entry : fs::directory_iterator(dir, error)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
-BlockNode block_node_at(const fs::path& dir) {
+BlockNode block_node_at(const fs::path& dir, bool partition) {
   BlockNode node;
   node.name = dir.filename().string();
   node.number = first_line((dir / "dev").string());
-  node.held = has_entries(dir / "holders");
+  node.partition = partition;
+  node.holders = sorted_entries(dir / "holders");
   return node;
 }
 
@@ -48,7 +51,7 @@ void add_partitions(const fs::path& disk, std::vector<BlockNode>& nodes) {
   for (const auto& entry : fs::directory_iterator(disk, error)) {
     std::error_code ignored;
     if (entry.is_directory(ignored) && fs::exists(entry.path() / "partition", ignored)) {
-      parts.push_back(block_node_at(entry.path()));
+      parts.push_back(block_node_at(entry.path(), true));
     }
   }
   std::sort(parts.begin(), parts.end(),
@@ -56,8 +59,8 @@ void add_partitions(const fs::path& disk, std::vector<BlockNode>& nodes) {
   nodes.insert(nodes.end(), parts.begin(), parts.end());
 }
 
-// mountinfo escapes blanks and a few other characters as \ooo.
-std::string unescape_mount_point(std::string_view text) {
+// mountinfo and /proc/swaps escape blanks and a few other characters as \ooo.
+std::string unescape_path(std::string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\\' && i + 3 < text.size()) {
@@ -130,40 +133,55 @@ std::vector<BlockNode> block_nodes(const std::string& class_dir, const std::stri
   for (const auto& entry : fs::directory_iterator(block_dir, error)) disks.push_back(entry.path());
   std::sort(disks.begin(), disks.end());
   for (const auto& disk : disks) {
-    nodes.push_back(block_node_at(disk));
+    nodes.push_back(block_node_at(disk, false));
     add_partitions(disk, nodes);
   }
   return nodes;
 }
 
-std::optional<std::string> mount_point_of(std::string_view mountinfo, const std::string& number) {
-  // Each line: mount id, parent id, major:minor, root, mount point, ...
+std::optional<std::string> mount_point_of(std::string_view mountinfo, const std::string& number,
+                                          const std::string& source) {
+  // Each line: mount id, parent id, major:minor, root, mount point, options,
+  // optional fields, "-", file system type, mount source, super options.
   std::istringstream lines{std::string(mountinfo)};
   std::string line;
   while (std::getline(lines, line)) {
     std::istringstream fields(line);
-    std::string id, parent, device, root, point;
+    std::string id, parent, device, root, point, field, type, mounted;
     if (!(fields >> id >> parent >> device >> root >> point)) continue;
-    if (device == number) return unescape_mount_point(point);
+    while (fields >> field && field != "-") {
+    }
+    fields >> type >> mounted;
+    if (device == number || (!source.empty() && unescape_path(mounted) == source)) {
+      return unescape_path(point);
+    }
   }
   return std::nullopt;
 }
 
-std::optional<std::string> write_hazard(const std::string& class_dir, const std::string& node,
-                                        std::string_view mountinfo) {
-  for (const auto& block : block_nodes(class_dir, node)) {
-    if (block.number.empty()) continue;
-    if (auto point = mount_point_of(mountinfo, block.number)) {
-      return "/dev/" + block.name + " (" + node + ") is mounted on " + *point +
-             ": unmount it first; nothing is written to this disk";
-    }
-    if (block.held) {
-      return "/dev/" + block.name + " (" + node +
-             ") is in use by another driver (device mapper or RAID): release it first; "
-             "nothing is written to this disk";
-    }
+std::vector<std::string> swap_files(std::string_view swaps) {
+  // A heading line, then: file name, type, size, used, priority.
+  std::istringstream lines{std::string(swaps)};
+  std::string line;
+  std::vector<std::string> files;
+  std::getline(lines, line);
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string file;
+    if (fields >> file) files.push_back(unescape_path(file));
   }
-  return std::nullopt;
+  return files;
+}
+
+std::vector<LoopDevice> loop_devices(const std::string& block_dir) {
+  std::vector<LoopDevice> loops;
+  for (const auto& name : sorted_entries(block_dir)) {
+    const fs::path dir = fs::path(block_dir) / name;
+    // loop/backing_file exists only while the loop device is bound.
+    const std::string backing = first_line((dir / "loop" / "backing_file").string());
+    if (!backing.empty()) loops.push_back({name, first_line((dir / "dev").string()), backing});
+  }
+  return loops;
 }
 
 }  // namespace platform::sg

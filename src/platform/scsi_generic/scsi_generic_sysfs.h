@@ -1,6 +1,7 @@
-// What sysfs and the mount table tell about SCSI generic devices: which sg
-// nodes exist, where they sit, which block devices and partitions belong to
-// them, and whether any of those is mounted or held by another driver.
+// What sysfs and the kernel's tables tell about SCSI generic devices: which
+// sg nodes exist, where they sit, which block devices and partitions belong
+// to them, and, to name what holds one of those, where it is mounted, whether
+// it is swap, and which loop devices it backs.
 #pragma once
 
 #include <optional>
@@ -23,13 +24,14 @@ std::optional<ScsiAddress> parse_hctl(std::string_view text);
 // The address sysfs gives for a node (the name its device link points to).
 std::optional<ScsiAddress> sysfs_address(const std::string& class_dir, const std::string& node);
 
-// A block device or partition of an sg node: its name ("sdb", "sdb1") and
-// its "major:minor" number; `held` when another driver (device mapper,
-// software RAID) holds it.
+// A block device or partition of an sg node: its name ("sdb", "sdb1"), its
+// "major:minor" number, whether it is a partition, and the devices of other
+// drivers (device mapper, software RAID: "dm-0", "md127") that hold it.
 struct BlockNode {
   std::string name;
   std::string number;
-  bool held = false;
+  bool partition = false;
+  std::vector<std::string> holders;
 };
 
 // The disk behind an sg node and its partitions; empty when no block driver
@@ -37,13 +39,22 @@ struct BlockNode {
 std::vector<BlockNode> block_nodes(const std::string& class_dir, const std::string& node);
 
 // The mount point of the first mount in a mountinfo text whose device is
-// `number` ("major:minor").
-std::optional<std::string> mount_point_of(std::string_view mountinfo, const std::string& number);
+// `number` ("major:minor") or, when `source` is given, whose mount source is
+// `source` (a FUSE file system shows the block device only there).
+std::optional<std::string> mount_point_of(std::string_view mountinfo, const std::string& number,
+                                          const std::string& source = {});
 
-// Why writing to the disk behind `node` is unsafe right now, as a line for
-// the user, or nothing when no part of it is mounted or held.
-std::optional<std::string> write_hazard(const std::string& class_dir, const std::string& node,
-                                        std::string_view mountinfo);
+// The files and devices a /proc/swaps text lists.
+std::vector<std::string> swap_files(std::string_view swaps);
+
+// A bound loop device under the block directory (/sys/block): its name
+// ("loop0"), "major:minor" and the path of its backing file or device.
+struct LoopDevice {
+  std::string name;
+  std::string number;
+  std::string backing;
+};
+std::vector<LoopDevice> loop_devices(const std::string& block_dir);
 
 std::string read_text_file(const std::string& path);
 

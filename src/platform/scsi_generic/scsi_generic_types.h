@@ -1,6 +1,6 @@
 // What the SG_IO backend asks of the kernel, kept behind one small interface
 // so that the adapter mapping, the routing of request blocks and the write
-// safety can be exercised against a scripted kernel; the real one lives in
+// guard can be exercised against a scripted kernel; the real one lives in
 // scsi_generic_linux_io.cpp.
 #pragma once
 
@@ -54,6 +54,15 @@ class SgDeviceIo {
   virtual int scsi_id(int fd, ScsiAddress& address) = 0;
   // SG_IO.
   virtual SgOutcome execute(int fd, SgCommand& command) = 0;
+  // Opens a block device node for reading with the kernel's exclusive claim
+  // (O_EXCL); returns a descriptor, closed with close_node, or -errno:
+  // -EBUSY while the device is mounted, used as swap or claimed by another
+  // driver or program, -ENODEV when the node is not the block device
+  // `number` ("major:minor").
+  virtual int claim_block(const std::string& path, const std::string& number) = 0;
+  // The "major:minor" of the block device a path names, or "" when it names
+  // none.
+  virtual std::string block_number(const std::string& path) = 0;
 };
 
 std::unique_ptr<SgDeviceIo> make_linux_sg_io();
@@ -63,7 +72,9 @@ std::unique_ptr<SgDeviceIo> make_linux_sg_io();
 struct SgEnvironment {
   std::string class_dir = "/sys/class/scsi_generic";
   std::string dev_dir = "/dev";
+  std::string block_dir = "/sys/block";
   std::string mountinfo_path = "/proc/self/mountinfo";
+  std::string swaps_path = "/proc/swaps";
   std::shared_ptr<SgDeviceIo> io;
   // One line for the user (standard error by default).
   std::function<void(const std::string&)> tell_user;
