@@ -1,6 +1,7 @@
 // Named damage for a sample disk. Each one leaves the disk as a player's disk
 // is found after a particular mishap, so that every outcome of the boot area
 // judgement and of the FAT check can be met on purpose.
+#include <cstring>
 #include <functional>
 #include <utility>
 
@@ -12,6 +13,13 @@ namespace {
 
 constexpr int MBR_ENTRY1_FIRST_SECTOR = 446 + 8;
 constexpr std::uint32_t ELSEWHERE_VOLUME_START = 2048;
+constexpr int BPB_RESERVED_SECTORS = 14;
+constexpr int BPB_FAT_SIZE_32 = 36;
+constexpr std::uint32_t WIDER_RESERVED_AREA = 40;
+constexpr std::uint32_t MEDIA_ENTRY = 0x0FFFFFF8;  // also a valid end-of-chain value
+// A cluster whose FAT entry opens FAT sector 100 (disk sector 195 of FAT1),
+// past the sectors where free runs do not count; the FAT must be larger.
+constexpr std::uint32_t OPENING_CLUSTER = 100 * 128;
 
 void zero_range(SampleDisk& disk, std::uint64_t first, std::uint64_t last) {
   for (std::uint64_t n = first; n <= last; ++n) disk.zero(n);
@@ -55,6 +63,55 @@ void damage_stale_copies(SampleDisk& disk) {
   store_pair_checksum(disk.at(b), fsinfo);
 }
 
+// The pairs rewritten after a change of the boot sector: the copies take it
+// over, the checksummed ones with a fitting checksum.
+void spread_boot_sector(SampleDisk& disk) {
+  const std::uint64_t v = disk.volume_start;
+  for (std::uint64_t slot : {3u, 6u, 9u}) disk.at(v + slot) = disk.at(v);
+  for (std::uint64_t slot : {3u, 9u}) store_pair_checksum(disk.at(v + slot), disk.at(v + slot + 1));
+}
+
+// A sound volume formatted with 40 reserved sectors: the boot sector and its
+// copies say so, and both FATs and the data lie 8 sectors further on than on
+// the player's own layout.
+void damage_reserved_40(SampleDisk& disk) {
+  const std::uint32_t shift = WIDER_RESERVED_AREA - 32;
+  std::map<std::uint64_t, Sector> moved;
+  for (const auto& [n, sector] : disk.sectors) moved[n >= disk.first_fat ? n + shift : n] = sector;
+  disk.sectors = std::move(moved);
+  disk.first_fat += shift;
+  disk.second_fat += shift;
+  Sector& boot = disk.at(disk.volume_start);
+  boot[BPB_RESERVED_SECTORS] = static_cast<std::uint8_t>(WIDER_RESERVED_AREA);
+  spread_boot_sector(disk);
+}
+
+// A sound volume with a one-cluster file whose only entry, its end of chain
+// stored as 0x0FFFFFF8, opens a FAT sector that follows a wholly free one.
+void damage_end_of_chain_first(SampleDisk& disk) {
+  for (std::uint32_t fat : {disk.first_fat, disk.second_fat}) {
+    put_le32(disk.at(fat + OPENING_CLUSTER / 128), 0, MEDIA_ENTRY);
+  }
+  const std::uint64_t data = disk.first_fat + 2ull * disk.fat_size + (OPENING_CLUSTER - 2ull) * 8;
+  const std::uint64_t root = disk.first_fat + 2ull * disk.fat_size;
+  Sector& dir = disk.at(root);
+  const int at = 4 * 32;
+  std::memcpy(dir.data() + at, "LAST    BIN", 11);
+  dir[at + 11] = 0x20;
+  dir[at + 20] = static_cast<std::uint8_t>(OPENING_CLUSTER >> 16);
+  dir[at + 21] = static_cast<std::uint8_t>(OPENING_CLUSTER >> 24);
+  dir[at + 26] = static_cast<std::uint8_t>(OPENING_CLUSTER);
+  dir[at + 27] = static_cast<std::uint8_t>(OPENING_CLUSTER >> 8);
+  put_le32(dir, at + 28, 5);
+  std::memcpy(disk.at(data).data(), "last\n", 5);
+}
+
+// The primary boot sector says the FAT is half as large as it is; the FATs
+// themselves and the copies are sound.
+void damage_fat_size_field(SampleDisk& disk) {
+  put_le32(disk.at(disk.volume_start), BPB_FAT_SIZE_32, disk.fat_size / 2);
+}
+
 // A lost cluster marked in use in the first FAT only.
 void damage_fat_differ(SampleDisk& disk) {
   Sector& s = disk.at(disk.first_fat);
@@ -77,6 +134,9 @@ const std::vector<std::pair<std::string, std::function<void(SampleDisk&)>>>& dam
       {"stale-copies", damage_stale_copies},
       {"fat-differ", damage_fat_differ},
       {"fat-signatures", damage_fat_signatures},
+      {"reserved-40", damage_reserved_40},
+      {"end-of-chain-first", damage_end_of_chain_first},
+      {"fat-size-field", damage_fat_size_field},
   };
   return table;
 }

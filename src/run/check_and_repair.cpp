@@ -105,5 +105,6 @@ void run_check_and_repair(const TargetDrive& drive) {
   const BootAreaStatus status = assess_boot_area(boot_area_image, drive.capacity_sectors);
   boot_area_reading.left_alone = sectors_left_alone(boot_area_reading, boot_area_image);
   const RunSeverity severity = report_assessment(status);
-  check_fat_and_repair(boot_area_image, drive, severity, !fresh_mbr_unwritable(status, drive.capacity_sectors));
+  check_fat_and_repair(boot_area_image, drive, severity, !fresh_mbr_unwritable(status, drive.capacity_sectors),
+                       (status & BPB_REPLACED) != 0);
 }

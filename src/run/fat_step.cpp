@@ -2,9 +2,11 @@
 #include <optional>
 
 #include "bootarea/boot_pair.h"
+#include "bootarea/little_endian.h"
 #include "fat/fat_repair.h"
 #include "fat/fat_search.h"
 #include "fat/fat_sum.h"
+#include "fat/sector_transfer.h"
 #include "platform/win32_api.h"
 #include "run/boot_area_reading.h"
 #include "run/check_and_repair.h"
@@ -17,6 +19,13 @@ constexpr std::int32_t FIRST_FAT_START = BOOT_AREA_SECTORS;
 constexpr unsigned CONFIRMATION_STYLE = MB_OKCANCEL | MB_ICONWARNING;
 
 constexpr const char* UNKNOWN_CAPACITY_LINE = "ERROR: Hard Drive capacity unknown, MBR cannot be rebuilt\n";
+constexpr const char* FAT_LOCATION_MISMATCH_LINE =
+    "ERROR: FAT location does not match the boot sector, FAT not checked\n";
+
+// The player's volume: 32 reserved sectors, so that FAT1 begins at 95.
+constexpr std::uint32_t PLAYER_RESERVED_SECTORS = FIRST_FAT_START - PARTITIONED_VOLUME_START;
+constexpr int BPB_RESERVED_SECTORS = 14;
+constexpr int BPB_FAT_SIZE_32 = 36;
 
 // What the FAT step found out.
 struct FatFindings {
@@ -50,7 +59,48 @@ void compare_fats(BootAreaImage& image, FatFindings& fat, std::int32_t fat1_sum,
   }
 }
 
-void run_fat_step(BootAreaImage& image, FatFindings& fat, RunSeverity& severity) {
+// What the step knows of the disk beside the image: its capacity and whether
+// the boot sector at 63 is a template this run placed.
+struct FatStepContext {
+  std::uint32_t capacity = 0;
+  bool templates_placed = false;
+};
+
+bool signed_boot_sector(const std::uint8_t* sector) { return sector[510] == 0x55 && sector[511] == 0xAA; }
+
+// One single-sector read of the place where the boot sector puts a FAT. An
+// unreadable sector cannot contradict the boot sector, so it counts as a FAT.
+bool fat_or_unreadable_at(std::uint64_t sector) {
+  std::uint8_t buffer[BOOT_AREA_SECTOR_SIZE];
+  if (!read_disk_sector(static_cast<std::int64_t>(sector), buffer)) return true;
+  return read_le32(buffer) == FAT_SIGNATURE;
+}
+
+// The search takes FAT1 to begin at 95 and FAT2 where the content says. That
+// holds on the player's volume only: a volume elsewhere, or a sound boot
+// sector whose FATs lie where it says and not where the search found them,
+// shows another layout, and copying FAT2 over 95 would then overwrite the
+// volume's own sectors. A template placed in this run, an unsigned sector,
+// fields of 0 or FATs past the disk's end hold no layout to weigh against
+// the search; a boot sector whose fields point at sectors that are no FAT
+// is itself what is damaged, and the measured size mends it as designed.
+bool disk_shows_another_layout(const BootAreaImage& image, std::int32_t measured_fat_size,
+                               const FatStepContext& context) {
+  if (volume_geometry.volume_start != PARTITIONED_VOLUME_START) return true;
+  if (context.templates_placed) return false;
+  const std::uint8_t* boot = image.sector(PARTITIONED_VOLUME_START);
+  if (!signed_boot_sector(boot)) return false;
+  const std::uint32_t reserved = read_le16(boot + BPB_RESERVED_SECTORS);
+  const std::uint32_t fat_size = read_le32(boot + BPB_FAT_SIZE_32);
+  if (reserved == PLAYER_RESERVED_SECTORS && fat_size == static_cast<std::uint32_t>(measured_fat_size)) return false;
+  if (reserved == 0 || fat_size == 0) return false;
+  const std::uint64_t first_fat = PARTITIONED_VOLUME_START + static_cast<std::uint64_t>(reserved);
+  const std::uint64_t second_fat = first_fat + fat_size;
+  if (first_fat >= context.capacity || second_fat >= context.capacity) return false;
+  return fat_or_unreadable_at(first_fat) && fat_or_unreadable_at(second_fat);
+}
+
+void run_fat_step(BootAreaImage& image, FatFindings& fat, RunSeverity& severity, const FatStepContext& context) {
   std::int32_t fat1_sum = 0;
   fat.second_fat_start = locate_second_fat(fat1_sum);
   if (!fat.second_fat_start) {
@@ -61,6 +111,13 @@ void run_fat_step(BootAreaImage& image, FatFindings& fat, RunSeverity& severity)
   fat.fat_size = start - FIRST_FAT_START;
   std::printf("Fat found on sector %d at Address 0x%x \n", start, static_cast<unsigned>(start) * 512u);
   std::printf("Fat size : %d SECTORS = 0x%x BYTES \n", fat.fat_size, static_cast<unsigned>(fat.fat_size) * 512u);
+  if (disk_shows_another_layout(image, fat.fat_size, context)) {
+    // As if no FAT had been found: no comparison, no size, no copy.
+    std::fputs(FAT_LOCATION_MISMATCH_LINE, stdout);
+    fat.second_fat_start.reset();
+    fat.fat_size = 0;
+    return;
+  }
   std::printf("\n Checking FAT ...\n");
   compare_fats(image, fat, fat1_sum, severity);
 }
@@ -93,12 +150,13 @@ void repair_disk(BootAreaImage& image, const FatFindings& fat) {
 
 }  // namespace
 
-void check_fat_and_repair(BootAreaImage& image, const TargetDrive& /*drive*/, RunSeverity run_severity,
-                          bool boot_area_writable) {
+void check_fat_and_repair(BootAreaImage& image, const TargetDrive& drive, RunSeverity run_severity,
+                          bool boot_area_writable, bool templates_placed) {
   FatFindings fat;
+  const FatStepContext context{drive.capacity_sectors, templates_placed};
   // After a repartition the old FATs are no longer where the new layout
   // expects them, so they are not looked for.
-  if (run_severity != SEVERITY_REMOVABLE) run_fat_step(image, fat, run_severity);
+  if (run_severity != SEVERITY_REMOVABLE) run_fat_step(image, fat, run_severity, context);
   if (run_severity == SEVERITY_OK) return;
   if (!boot_area_writable) {
     std::fputs(UNKNOWN_CAPACITY_LINE, stdout);

@@ -52,6 +52,7 @@ TargetDrive& select_target_drive(int adapter_count) {
   target_drive.host_adapter = -1;
   target_drive.target_id = -1;
   // The scan runs to the end: the last supported drive in scan order wins.
+  int answered = 0;
   for (int host_adapter = 0; host_adapter < adapter_count; ++host_adapter) {
     for (int target_id = 0; target_id < TARGET_IDS_PER_ADAPTER; ++target_id) {
       if (!probe_target(host_adapter, target_id)) continue;
@@ -59,7 +60,14 @@ TargetDrive& select_target_drive(int adapter_count) {
       std::printf("   found Pellora HD '%s'\n", completion_state.inquiry_model);
       target_drive.host_adapter = completion_state.inquiry_host_adapter;
       target_drive.target_id = completion_state.inquiry_target_id;
+      ++answered;
     }
+  }
+  // The report names the model only, and two players of one model look
+  // alike: say on standard error which one is checked.
+  if (answered > 1) {
+    std::fprintf(stderr, "tessaly: %d player disks answered; checking the one at host adapter %d, target id %d\n",
+                 answered, target_drive.host_adapter, target_drive.target_id);
   }
   return target_drive;
 }

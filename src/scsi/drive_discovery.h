@@ -26,7 +26,8 @@ extern const char* const SUPPORTED_DRIVE_MODELS[2];
 AspiSupport check_aspi_support();
 
 // Probes targets 0-7 of every adapter, announces each supported drive and
-// selects the last one in scan order. host_adapter stays -1 when none answers.
+// selects the last one in scan order; when more than one answers, a line on
+// standard error names the one selected. host_adapter stays -1 when none answers.
 TargetDrive& select_target_drive(int adapter_count);
 
 // Stores the drive's capacity (0 when READ CAPACITY fails) in the record.

@@ -29,6 +29,7 @@ BPB_NOT_FOUND = "ERROR: Hard Drive BPB not found:\n   Hard Drive may be damaged\
 MBR_NOT_FOUND = "ERROR: Hard Drive MBR not found\n   Hard Drive may be damaged\n"
 REMOVABLE = "ERROR: Hard Drive is removable\n   Hard Drive must be reformated\n"
 CAPACITY_UNKNOWN = "ERROR: Hard Drive capacity unknown, MBR cannot be rebuilt\n"
+FAT_NOT_CHECKED = "ERROR: FAT location does not match the boot sector, FAT not checked\n"
 FIRST_FAT = 95
 SPAN = 15000
 
@@ -79,11 +80,20 @@ def search_pass(match=None, bad=()):
     return out + "\n"
 
 
-def found_lines(start):
+def found_head(start):
     size = start - FIRST_FAT
     return ("Fat found on sector %d at Address 0x%x \n" % (start, start * 512) +
-            "Fat size : %d SECTORS = 0x%x BYTES \n" % (size, size * 512) +
-            "\n Checking FAT ...\n")
+            "Fat size : %d SECTORS = 0x%x BYTES \n" % (size, size * 512))
+
+
+def found_lines(start):
+    return found_head(start) + "\n Checking FAT ...\n"
+
+
+def refused_step(start):
+    """A search that stops at `start` on a disk that shows another layout
+    than FAT1 at 95: the refusal takes the place of the comparison."""
+    return search_pass(start) + found_head(start) + FAT_NOT_CHECKED
 
 
 def sum_lines(first, count, bad=()):
@@ -181,7 +191,11 @@ def no_fat_passes():
 
 
 def cases(maker):
-    tiny_pass = search_pass() + search_pass(FIRST_FAT) + found_lines(FIRST_FAT) + "\n" + "FAT1 == FAT2\n"
+    # The tiny disk's FAT2 lies at 95 + 48, before free runs count: the
+    # second pass stops at FAT1 itself, which the boot sector and the FATs
+    # where it puts them contradict.
+    tiny_pass = search_pass() + search_pass(FIRST_FAT) + found_head(FIRST_FAT) + FAT_NOT_CHECKED
+    elsewhere = head() + ALL_CLEAR + refused_step(second_fat(SMALL))
     table = {
         "run-sound": {"expected.out": sound()},
         "run-sound-async": {"expected.out": sound()},
@@ -202,10 +216,21 @@ def cases(maker):
         "run-mbr-rebuilt-bpb-replaced": {"expected.out": repaired_boot_area(BPB_NOT_FOUND + MBR_NOT_FOUND),
                                          "all-clear.out": sound()},
         # An accepted MBR pointing elsewhere with no boot pair there is not
-        # reported as damage (status 0x0001).
-        "run-partition-elsewhere": {"expected.out": sound()},
-        "run-partition-elsewhere-mbr-restored": {"expected.out": repaired_boot_area(MBR_DAMAGED),
-                                                 "all-clear.out": sound()},
+        # reported as damage (status 0x0001); the FATs found from 95 on are
+        # not that volume's, so they are neither compared nor copied.
+        "run-partition-elsewhere": {"expected.out": elsewhere},
+        "run-partition-elsewhere-mbr-restored": {
+            "expected.out": head() + MBR_DAMAGED + refused_step(second_fat(SMALL)) + "\n",
+            "all-clear.out": elsewhere},
+        # 40 reserved sectors: FAT2 is found 8 sectors further on, and the
+        # FATs lie where the boot sector says.
+        "run-reserved-40-refused": {"expected.out": head() + ALL_CLEAR + refused_step(second_fat(SMALL) + 8)},
+        # The end-of-chain entry 0x0FFFFFF8 opening FAT sector 100 (disk
+        # sector 195) behind a free one stops the search inside FAT1.
+        "run-end-of-chain-first-refused": {"expected.out": head() + ALL_CLEAR + refused_step(FIRST_FAT + 100)},
+        # The boot sector's FAT size is wrong and the disk shows no FAT where
+        # it says: the run goes on as designed and stores the measured size.
+        "run-fat-size-field-mended": {"expected.out": differing_fats(), "all-clear.out": sound()},
         "run-removable-ok": {"expected.out": head() + REMOVABLE + "\n"},
         "run-removable-cancel-r2": {"expected.out": head() + REMOVABLE},
         "run-unreadable-boot-sectors": {"expected.out": head() + FAILED + READ_HEADER + " $ 5" + FAILED + " $1e" +

@@ -200,6 +200,71 @@ TEST_F(FatStep, FailedWritesAreReportedAndTheFatRepairStillRuns) {
   EXPECT_EQ(disk->get(97), disk->get(1097));
 }
 
+// A signed boot sector at 63 saying 40 reserved sectors and a FAT of 1000:
+// its FATs would begin at 103 and 1103, where the search found none. What
+// the guard reads there decides; a sector that cannot be read cannot
+// contradict the boot sector.
+TEST_F(FatStep, GuardReadsDecideWhetherTheBootSectorsLayoutHolds) {
+  struct Row {
+    bool fat_at_103, bad_103, fat_at_1103, bad_1103;
+    bool refused;
+    std::vector<std::uint32_t> guard_reads;
+  };
+  const Row rows[] = {
+      {true, false, true, false, true, {103, 1103}},
+      {false, true, true, false, true, {103, 1103}},
+      {true, false, false, true, true, {103, 1103}},
+      {false, true, false, true, true, {103, 1103}},
+      {false, false, true, false, false, {103}},
+      {true, false, false, false, false, {103, 1103}},
+      {false, true, false, false, false, {103, 1103}},
+  };
+  for (const Row& row : rows) {
+    two_fats_at_1095();
+    disk->at(97)[100] = 0x07;  // the FATs differ: going on offers a repair
+    if (row.fat_at_103) put_signature(*disk, 103);
+    if (row.fat_at_1103) put_signature(*disk, 1103);
+    if (row.bad_103) disk->bad_reads.insert(103);
+    if (row.bad_1103) disk->bad_reads.insert(1103);
+    image.sector(63)[14] = 40;
+    image.sector(63)[37] = 0x03;  // FAT size 0x3E8 = 1000
+    image.sector(63)[36] = 0xE8;
+    image.sector(63)[510] = 0x55;
+    image.sector(63)[511] = 0xAA;
+    ScriptedBoxes& boxes = script_message_boxes({IDOK, IDOK});
+    run(SEVERITY_OK);
+    const std::string found = "Fat found on sector 1095 at Address 0x88e00 \nFat size : 1000 SECTORS = 0x7d000 BYTES \n";
+    const std::size_t at = output.find(found);
+    ASSERT_NE(at, std::string::npos) << output;
+    const std::string after = output.substr(at + found.size());
+    // The guard's reads lie between the search's last read (1095) and the
+    // sum's first (1095 again).
+    std::vector<std::uint32_t> guard_reads;
+    bool searched = false;
+    for (const Transfer& t : disk->transfers) {
+      if (t.write) break;
+      if (t.sector == 1095 && searched) break;
+      if (t.sector == 1095) searched = true;
+      else if (searched) guard_reads.push_back(t.sector);
+    }
+    EXPECT_EQ(guard_reads, row.guard_reads) << after;
+    if (row.refused) {
+      const int failed = (row.bad_103 ? 1 : 0) + (row.bad_1103 ? 1 : 0);
+      std::string status_lines;
+      for (int i = 0; i < failed; ++i) status_lines += FAILED_REQUEST;
+      EXPECT_EQ(after, status_lines + "ERROR: FAT location does not match the boot sector, FAT not checked\n");
+      EXPECT_TRUE(boxes.shown.empty());
+      EXPECT_EQ(disk->writes, 0);
+    } else {
+      EXPECT_NE(after.find("\n Checking FAT ...\n"), std::string::npos) << after;
+      EXPECT_NE(after.find("FAT1 != FAT2\n"), std::string::npos);
+      EXPECT_EQ(disk->get(97), disk->get(1097));  // copied as designed
+      EXPECT_EQ(disk->get(63)[36], 0xE8);         // the measured size stored
+      EXPECT_EQ(disk->get(63)[14], 40);
+    }
+  }
+}
+
 TEST_F(FatStep, FreshMbrOfUnknownCapacityIsNeverOffered) {
   disk = &install_memory_disk(20000);
   ScriptedBoxes& boxes = script_message_boxes({IDOK, IDOK});

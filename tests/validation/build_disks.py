@@ -7,6 +7,13 @@ sectors, backup boot sector at 6, 63 hidden sectors) and filled through mtools
 with a tree of files of many sizes, one of them fragmented. The unpartitioned
 variants carry the same volume at sector 0 without a partition table.
 
+Three more disks carry volumes that are sound but not laid out as the
+player's own: one partition at sector 2048 (what current partitioners
+choose), one at 63 with 40 reserved sectors, and one on the player's layout
+whose last file ends in an end-of-chain entry stored as 0x0FFFFFF8, the
+first entry of a FAT sector that follows a wholly free one, so that it
+looks like the start of a FAT to a search by content.
+
 The builder records everything the suite later checks against in
 manifest.json: the files' sizes and sha256 sums, the volume's geometry, the
 clusters of the files that the damage cases aim at, and what fsck.fat said
@@ -40,7 +47,20 @@ DISKS = {
     "small": (SMALL_SECTORS, True, "b"),
     "big-flat": (PLAYER_SECTORS, False, None),
     "small-flat": (SMALL_SECTORS, False, None),
+    "small-2048": (SMALL_SECTORS, True, "c"),
+    "small-r40": (SMALL_SECTORS, True, "c"),
+    "small-eoc": (SMALL_SECTORS, True, "c"),
 }
+# Disks whose volume is not the player's (partition at 63, 32 reserved
+# sectors, nothing but FATs looking like FATs): name: (volume start,
+# reserved sectors, end-of-chain entry opening a FAT sector).
+OTHER_LAYOUTS = {
+    "small-2048": (2048, 32, False),
+    "small-r40": (VOLUME_START, 40, False),
+    "small-eoc": (VOLUME_START, 32, True),
+}
+FAT_SIGNATURE = b"\xf8\xff\xff\x0f"
+EOC_FILE = ("LAST.BIN", "random", 100)
 
 DIRS = ["MUSIC", "MUSIC/Artist One", "MUSIC/Artist One/Album One",
         "MUSIC/Artist One/Album Two", "MUSIC/ARTIST2", "DATA", "FRAG",
@@ -140,6 +160,40 @@ def fill(image, offset, scratch):
     return files
 
 
+def set_next_free(image, offset, cluster):
+    """The FSInfo next-free hint, from which mtools allocates."""
+    fsinfo = bytearray(disk_image.read_sectors(image, offset + 1))
+    fsinfo[492:496] = cluster.to_bytes(4, "little")
+    disk_image.write_sectors(image, offset + 1, bytes(fsinfo))
+
+
+def place_end_of_chain_first(image, offset, scratch, files):
+    """A one-cluster file in the first cluster of the FAT sector after the
+    next wholly free one, its end-of-chain entry stored as 0x0FFFFFF8 in
+    both FATs (a valid end-of-chain value, and the media entry's value).
+    Returns the disk sector of that entry in FAT1."""
+    boot = disk_image.read_sectors(image, offset)
+    fat1 = offset + boot_field(boot, 14, 2)
+    fat_size = boot_field(boot, 36, 4)
+    last = max(max(clusters_of(image, offset, p)) for p in files if files[p]["size"])
+    cluster = (last // 128 + 2) * 128
+    set_next_free(image, offset, cluster - 1)
+    path, kind, size = EOC_FILE
+    local = os.path.join(scratch, "payload")
+    data = file_bytes(path, kind, size)
+    with open(local, "wb") as f:
+        f.write(data)
+    fat_tools.put_file(image, offset, local, path)
+    files[path] = {"size": size, "sha256": hashlib.sha256(data).hexdigest()}
+    if clusters_of(image, offset, path) != [cluster]:
+        raise RuntimeError(f"{path} did not land in cluster {cluster}")
+    for fat in (fat1, fat1 + fat_size):
+        sector = bytearray(disk_image.read_sectors(image, fat + cluster // 128))
+        sector[0:4] = FAT_SIGNATURE
+        disk_image.write_sectors(image, fat + cluster // 128, bytes(sector))
+    return fat1 + cluster // 128
+
+
 def describe_volume(image, offset):
     boot = disk_image.read_sectors(image, offset)
     return {
@@ -153,8 +207,34 @@ def describe_volume(image, offset):
     }
 
 
+def check_other_layout(name, image, disk):
+    """The properties of a disk not laid out as the player's that the cases
+    rely on: both FATs where the boot sector says, the volume clean, and
+    for the end-of-chain disk the entry that opens a FAT sector behind a
+    free one, inside FAT1 and past sector 190."""
+    vol = disk["volume"]
+    fat1 = disk["offset"] + vol["reserved"]
+    problems = []
+    for fat in (fat1, fat1 + vol["fat_size"]):
+        if disk_image.read_sectors(image, fat)[:4] != FAT_SIGNATURE:
+            problems.append(f"no FAT begins at {fat}")
+    eoc = disk.get("eoc_sector")
+    if eoc is not None:
+        if not 190 < eoc < fat1 + vol["fat_size"]:
+            problems.append(f"the end-of-chain entry at {eoc} lies outside FAT1 past 190")
+        if disk_image.read_sectors(image, eoc)[:4] != FAT_SIGNATURE or any(disk_image.read_sectors(image, eoc - 1)):
+            problems.append(f"sector {eoc} does not open with 0x0FFFFFF8 behind a free FAT sector")
+    if disk["fsck"]["findings"] or disk["fsck"]["returncode"] != 0:
+        problems.append(f"fsck.fat does not find the fresh volume clean: {disk['fsck']}")
+    if problems:
+        raise RuntimeError(f"disk {name}: " + "; ".join(problems))
+
+
 def check_layout(name, image, disk):
     """The properties of a partitioned disk that the cases rely on."""
+    if name in OTHER_LAYOUTS:
+        check_other_layout(name, image, disk)
+        return
     vol = disk["volume"]
     problems = []
     if vol["reserved"] != 32 or disk["offset"] + vol["reserved"] != FIRST_FAT_SECTOR:
@@ -188,12 +268,14 @@ def build(name, workdir, scratch):
         os.remove(image)
     with open(image, "wb") as f:
         f.truncate(sectors * 512)
-    offset = VOLUME_START if partitioned else 0
+    start, reserved, end_of_chain = OTHER_LAYOUTS.get(name, (VOLUME_START, 32, False))
+    offset = start if partitioned else 0
     if partitioned:
-        fat_tools.partition(image, VOLUME_START, sectors - VOLUME_START, ptype)
+        fat_tools.partition(image, offset, sectors - offset, ptype)
     serial = "%08x" % (0x50E1_0000 + sectors % 0x10000)
-    fat_tools.format_fat32(image, offset, offset, serial, "PELLORA")
+    fat_tools.format_fat32(image, offset, offset, serial, "PELLORA", reserved=reserved)
     files = fill(image, offset, scratch)
+    eoc_sector = place_end_of_chain_first(image, offset, scratch, files) if end_of_chain else None
     fat_tools.dig_holes(image)
     fsck = fat_tools.fsck(image, offset, sectors - offset, os.path.join(scratch, "volume"))
     disk = {
@@ -210,6 +292,8 @@ def build(name, workdir, scratch):
         "fsck": {"returncode": fsck.returncode, "findings": fsck.findings,
                  "files": fsck.files, "used": fsck.used, "clusters": fsck.clusters},
     }
+    if eoc_sector is not None:
+        disk["eoc_sector"] = eoc_sector
     if partitioned:
         check_layout(name, image, disk)
     elif fat_tools.partition_table(image):

@@ -14,7 +14,11 @@ Every case names
     disk has it), or None for "not one byte written",
   - `fsck`: what fsck.fat -n must say of the volume afterwards,
   - `files`: "intact" (every file reads back through mtools with its
-    recorded sha256), "target-lost" (all but the damaged file), or "gone".
+    recorded sha256), "target-lost" (all but the damaged file), or "gone",
+  - `settled`: what a further run on the repaired disk must print and ask,
+    as (report, absent, boxes); it must write nothing,
+  - `fats_differ`: whether the damage leaves the two FATs of the volume
+    with different sums (by default: whether the report says so).
 """
 import random
 
@@ -33,13 +37,35 @@ FATS_EQUAL = "FAT1 == FAT2"
 FATS_DIFFER = "FAT1 != FAT2"
 REPAIRING = " Repairing FAT..."
 SEARCHING = " Shearching FAT..."
+CHECKING = " Checking FAT ..."
+FAT_NOT_CHECKED = "ERROR: FAT location does not match the boot sector, FAT not checked"
 
 PARTITIONED = ("big", "small")
 UNPARTITIONED = ("big-flat", "small-flat")
+# Sound volumes laid out otherwise than the player's: at sector 2048, at 63
+# with 40 reserved sectors, and with an end-of-chain entry 0x0FFFFFF8 that
+# opens a FAT sector behind a free one.
+OTHER_LAYOUTS = ("small-2048", "small-r40", "small-eoc")
+
+
+def first_fat(disk):
+    return disk["offset"] + disk["volume"]["reserved"]
 
 
 def second_fat(disk):
-    return layout.FIRST_FAT_SECTOR + disk["volume"]["fat_size"]
+    return first_fat(disk) + disk["volume"]["fat_size"]
+
+
+def search_stop(disk):
+    """Where the search by content finds what it takes for FAT2 on a volume
+    not laid out as the player's: the entry that opens a FAT sector behind
+    a free one, else a volume's own FAT1 behind the free sectors before a
+    partition at 2048, else the real FAT2."""
+    if "eoc_sector" in disk:
+        return disk["eoc_sector"]
+    if disk["offset"] != layout.PARTITION_START:
+        return first_fat(disk)
+    return second_fat(disk)
 
 
 def fat_lines(disk):
@@ -85,6 +111,16 @@ def fat1_from_fat2(disk, fat2_patches):
 
 def no_damage(image, disk):
     return {}
+
+
+def fat1_lost_cluster(image, disk):
+    """A free cluster past the files marked as a one-cluster chain in the
+    volume's FAT1 only; the files read back as before."""
+    cluster = disk["last_cluster"] + 300
+    s = first_fat(disk) + cluster // 128
+    data = bytearray(sectors(image, s))
+    data[(cluster % 128) * 4:(cluster % 128) * 4 + 4] = b"\xff\xff\xff\x0f"
+    return put(image, s, bytes(data))
 
 
 def fat1_garbage(image, disk):
@@ -231,6 +267,16 @@ def after_two_runs(fresh, damaged, disk, damage, result):
     return out
 
 
+def after_pair_restored_alone(fresh, damaged, disk, damage, result):
+    """The primary pair restored from the signed backup pair at 69/70 and the
+    MBR copies written; no FAT size is stored, so the FSInfo sector is the
+    backup's as it stands."""
+    out = refreshed_mbr_copies(fresh)
+    out[63] = layout.with_signature(sectors(fresh, 69))
+    out[64] = layout.with_signature(sectors(fresh, 70))
+    return out
+
+
 def after_first_of_two(fresh, damaged, disk, damage, result):
     """After the first run only: the fresh MBR, and the FAT size and free
     count stored into a primary pair that is still broken (sector 63 is
@@ -304,6 +350,31 @@ def fsck_as_fresh(result, disk):
     return None
 
 
+def fsck_backup_free_count(result, disk):
+    """The FSInfo sector restored from its backup carries the free count of
+    the day the volume was made (mkfs.fat writes the backup, mtools keeps
+    only the primary up to date). That advisory count is the only remark
+    allowed; fsck.fat -n exits 1 for it, as for anything it would correct."""
+    free = disk["fsck"]["clusters"] - disk["fsck"]["used"]
+    stale = [f for f in result.findings if f.startswith("Free cluster summary wrong (")]
+    rest = [f for f in result.findings if f not in stale + ["Auto-correcting.", "Leaving filesystem unchanged."]]
+    if result.returncode not in (0, 1) or len(stale) != 1 or not stale[0].endswith(f"really {free})") or rest:
+        return f"expected only a stale free cluster count, got {result}"
+    if (result.used, result.clusters) != (disk["fsck"]["used"], disk["fsck"]["clusters"]):
+        return f"cluster use {result.used}/{result.clusters} differs from the fresh volume's"
+    return None
+
+
+def fsck_fats_differ(result, disk):
+    """The FATs differ as the damage left them (FAT1 marks one lost cluster
+    in use), and nothing else is wrong."""
+    wanted = ["FATs differ but appear to be intact.", "Using first FAT.",
+              "Reclaimed 1 unused cluster (4096 bytes).", "Leaving filesystem unchanged."]
+    if result.findings != wanted or result.used != disk["fsck"]["used"]:
+        return f"expected fsck.fat to find only the lost cluster in FAT1, got {result}"
+    return None
+
+
 def fsck_fsinfo_magic(result, disk):
     """The broken FSInfo lead signature is still there for fsck.fat to see."""
     if "FSINFO sector has bad magic number(s):" not in result.findings:
@@ -344,7 +415,7 @@ def fsck_target_truncated(result, disk):
 
 class Case:
     def __init__(self, name, disks, damage, report, absent, boxes, after, fsck, files,
-                 partition=None, note="", then=(), after_first=None):
+                 partition=None, note="", then=(), after_first=None, settled=None, fats_differ=None):
         self.name = name
         self.disks = disks
         self.damage = damage
@@ -360,10 +431,32 @@ class Case:
         # disk is judged.
         self.then = then
         self.after_first = after_first  # the writes of the first of them
+        self.settled = settled or SETTLED
+        self.fats_differ = fats_differ
+
+
+def fat_report_settled(disk):
+    return fat_report(disk, FATS_EQUAL, [HARD_DRIVE_OK])
+
+
+SETTLED = (fat_report_settled, ["ERROR:", FATS_DIFFER, REPAIRING], [ALL_CLEAR])
 
 
 def fat_report(disk, verdict, first_lines=()):
     return list(first_lines) + fat_lines(disk) + [verdict]
+
+
+def refused_report(disk, first_lines=()):
+    """The search's find, then the refusal in place of the comparison."""
+    f = search_stop(disk)
+    size = f - layout.FIRST_FAT_SECTOR
+    return list(first_lines) + [f"Fat found on sector {f} at Address 0x{f * 512:x} ",
+                                f"Fat size : {size} SECTORS = 0x{size * 512:x} BYTES ", FAT_NOT_CHECKED]
+
+
+REFUSED_ABSENT = [CHECKING, FATS_EQUAL, FATS_DIFFER, REPAIRING, "Impossible"]
+REFUSED_SETTLED = (lambda d: refused_report(d, [HARD_DRIVE_OK]), ["ERROR: Hard Drive"] + REFUSED_ABSENT,
+                   [ALL_CLEAR])
 
 
 CASES = [
@@ -442,4 +535,17 @@ CASES = [
           REPAIRING, "ERROR: Hard Drive MBR", "ERROR: Hard Drive BPB"],
          [REMOVABLE, DAMAGED], after_repartition, None, "gone", partition="rebuilt",
          note="repartitioned over the old volume: templates installed, files not kept"),
+    Case("other-layout-sound", OTHER_LAYOUTS, no_damage,
+         lambda d: refused_report(d, [HARD_DRIVE_OK]), ["ERROR: Hard Drive"] + REFUSED_ABSENT,
+         [ALL_CLEAR], None, fsck_as_fresh, "intact", partition="fresh",
+         note="FATs not where the search found them: not checked, nothing written"),
+    Case("other-layout-fats-differ", ("small-2048",), fat1_lost_cluster,
+         lambda d: refused_report(d, [HARD_DRIVE_OK]), ["ERROR: Hard Drive"] + REFUSED_ABSENT,
+         [ALL_CLEAR], None, fsck_fats_differ, "intact", partition="fresh", fats_differ=True,
+         note="FATs that differ on a volume at 2048 are not copied either"),
+    Case("other-layout-boot-sector-zeroed", ("small-r40",), boot_sector_zeroed,
+         lambda d: refused_report(d, ["ERROR: Hard Drive BPB damaged:", MAY_BE_DAMAGED]),
+         [HARD_DRIVE_OK] + REFUSED_ABSENT, [DAMAGED, ABOUT_TO_REPAIR], after_pair_restored_alone,
+         fsck_backup_free_count, "intact", partition="fresh", settled=REFUSED_SETTLED,
+         note="boot pair restored from its backup, which keeps the 40 reserved sectors; FATs left alone"),
 ]

@@ -71,8 +71,9 @@ def check_writes(case, disk, fresh, damaged, damage, result):
 def check_fsck(case, disk, result, scratch):
     if case.fsck is None:
         return []
-    # After every run the volume is the partition at sector 63.
-    first = layout.PARTITION_START
+    # After every run the volume is the disk's own partition; an unpartitioned
+    # volume has been repartitioned to sector 63.
+    first = disk["offset"] if disk["partitioned"] else layout.PARTITION_START
     outcome = fat_tools.fsck(result, first, disk["sectors"] - first, scratch)
     error = case.fsck(outcome, disk)
     return [f"fsck.fat: {error}"] if error else []
@@ -100,7 +101,8 @@ def check_partition(case, disk, result):
     if case.partition is None:
         return []
     want_type = disk["partition_type"] if case.partition == "fresh" else 0x0B
-    want = [(layout.PARTITION_START, disk["sectors"] - layout.PARTITION_START, want_type)]
+    start = disk["offset"] if case.partition == "fresh" else layout.PARTITION_START
+    want = [(start, disk["sectors"] - start, want_type)]
     got = fat_tools.partition_table(result)
     return [] if got == want else [f"sfdisk reads the partition table {got}, expected {want}"]
 

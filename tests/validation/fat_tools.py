@@ -48,10 +48,10 @@ def partition_table(image):
     return parts
 
 
-def format_fat32(image, offset, hidden, volume_id, label, mbr="n"):
-    """FAT32 with 8-sector clusters, 32 reserved sectors, the backup boot
-    sector at 6, written at sector `offset` of the image."""
-    checked(["mkfs.fat", "-F", "32", "-s", "8", "-R", "32", "-b", "6",
+def format_fat32(image, offset, hidden, volume_id, label, mbr="n", reserved=32):
+    """FAT32 with 8-sector clusters, `reserved` reserved sectors, the backup
+    boot sector at 6, written at sector `offset` of the image."""
+    checked(["mkfs.fat", "-F", "32", "-s", "8", "-R", str(reserved), "-b", "6",
              "-h", str(hidden), f"--offset={offset}", f"--mbr={mbr}",
              "-i", volume_id, "-n", label, "--invariant", image])
 
