@@ -96,7 +96,11 @@ bool disk_shows_another_layout(const BootAreaImage& image, std::int32_t measured
   if (reserved == 0 || fat_size == 0) return false;
   const std::uint64_t first_fat = PARTITIONED_VOLUME_START + static_cast<std::uint64_t>(reserved);
   const std::uint64_t second_fat = first_fat + fat_size;
-  if (first_fat >= context.capacity || second_fat >= context.capacity) return false;
+  // An unknown capacity (0) bounds nothing: the reads themselves decide, and
+  // a sector past the end cannot be read, which cannot contradict the boot
+  // sector.
+  const bool past_end = context.capacity != 0 && (first_fat >= context.capacity || second_fat >= context.capacity);
+  if (past_end) return false;
   return fat_or_unreadable_at(first_fat) && fat_or_unreadable_at(second_fat);
 }
 
@@ -112,9 +116,9 @@ void run_fat_step(BootAreaImage& image, FatFindings& fat, RunSeverity& severity,
   std::printf("Fat found on sector %d at Address 0x%x \n", start, static_cast<unsigned>(start) * 512u);
   std::printf("Fat size : %d SECTORS = 0x%x BYTES \n", fat.fat_size, static_cast<unsigned>(fat.fat_size) * 512u);
   if (disk_shows_another_layout(image, fat.fat_size, context)) {
-    // As if no FAT had been found: no comparison, no size, no copy.
+    // As if no FAT had been found: no comparison, no copy, and a size of 0,
+    // which leaves the boot sector's own FAT size alone.
     std::fputs(FAT_LOCATION_MISMATCH_LINE, stdout);
-    fat.second_fat_start.reset();
     fat.fat_size = 0;
     return;
   }

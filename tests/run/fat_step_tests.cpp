@@ -209,6 +209,7 @@ TEST_F(FatStep, GuardReadsDecideWhetherTheBootSectorsLayoutHolds) {
     bool fat_at_103, bad_103, fat_at_1103, bad_1103;
     bool refused;
     std::vector<std::uint32_t> guard_reads;
+    bool capacity_unknown = false;
   };
   const Row rows[] = {
       {true, false, true, false, true, {103, 1103}},
@@ -218,6 +219,8 @@ TEST_F(FatStep, GuardReadsDecideWhetherTheBootSectorsLayoutHolds) {
       {false, false, true, false, false, {103}},
       {true, false, false, false, false, {103, 1103}},
       {false, true, false, false, false, {103, 1103}},
+      // Without a capacity no FAT lies "past the end": the reads decide.
+      {true, false, true, false, true, {103, 1103}, true},
   };
   for (const Row& row : rows) {
     two_fats_at_1095();
@@ -231,6 +234,7 @@ TEST_F(FatStep, GuardReadsDecideWhetherTheBootSectorsLayoutHolds) {
     image.sector(63)[36] = 0xE8;
     image.sector(63)[510] = 0x55;
     image.sector(63)[511] = 0xAA;
+    if (row.capacity_unknown) target_drive.capacity_sectors = 0;
     ScriptedBoxes& boxes = script_message_boxes({IDOK, IDOK});
     run(SEVERITY_OK);
     const std::string found = "Fat found on sector 1095 at Address 0x88e00 \nFat size : 1000 SECTORS = 0x7d000 BYTES \n";
