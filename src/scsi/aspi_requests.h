@@ -55,7 +55,7 @@ std::int32_t abandoned_request_count();
 
 // The posting routine: called by the ASPI layer once per completed request.
 // The post of a request that was given up on is absorbed: it changes nothing
-// in `completion_state` and only releases the block.
+// in `completion_state` and only lets the block be freed.
 void aspi_post_completion(SRB_ExecSCSICmd* srb);
 
 // One console line naming an ASPI status value.
