@@ -22,7 +22,12 @@ class AspiBackend {
 
   // Executes or queues one request. Must eventually store a non-zero
   // SRB_Status and call SRB_PostProc exactly once when it returns SS_PENDING
-  // or SS_COMP; a refusal (any other value) posts nothing.
+  // or SS_COMP. A refusal (any other value) may post nothing, as the backends
+  // here do, or may post the block all the same, inside this call or later,
+  // as some ASPI for Win32 layers do: the request layer waits a short grace
+  // time for such a post and absorbs one that comes later still. Either way
+  // the block is the request layer's again once posted, and the backend must
+  // not touch it after the posting routine returns.
   virtual std::uint32_t send(SRB_ExecSCSICmd& srb) = 0;
 };
 

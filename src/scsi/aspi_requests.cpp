@@ -1,19 +1,22 @@
 // Each request owns a freshly allocated 256-byte block from the moment it is
 // built until the posting routine frees it; INQUIRY and READ CAPACITY also
 // own a 64-byte data buffer with the same lifetime. The requester hands both
-// to the ASPI layer and then only watches `completion_state.status`.
+// to the ASPI layer and then only watches `completion_state.status`, for a
+// bounded time; a request it gives up on stays allocated until its post
+// arrives (request_handshake.h).
 #include "scsi/aspi_requests.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/win32_api.h"
 #include "scsi/completion_state.h"
+#include "scsi/request_handshake.h"
 #include "scsi/request_memory.h"
 
 namespace {
 
-constexpr std::size_t REQUEST_BLOCK_SIZE = 256;
 constexpr std::uint32_t SMALL_DATA_SIZE = 64;  // INQUIRY and READ CAPACITY data
 
 constexpr std::uint8_t OP_INQUIRY = 0x12;
@@ -58,12 +61,18 @@ void capture_capacity(const SRB_ExecSCSICmd& srb) {
   completion_state.capacity = read_be32(srb.SRB_BufPointer) + 1;
 }
 
+// Every failure but INQUIRY's prints its status line; a failed INQUIRY is a
+// target that did not answer, which the scan expects.
+void report_failure(std::uint8_t operation, std::int32_t status) {
+  if (operation != OP_INQUIRY) print_aspi_status(static_cast<std::uint32_t>(status));
+}
+
 // Everything that depends on the outcome, in the order the requester relies
 // on: report, capture, free, and publish the status last.
 void finish_request(SRB_ExecSCSICmd* srb, std::int32_t status) {
   const std::uint8_t operation = srb->CDBByte[0];
   if (status != SS_COMP) {
-    if (operation != OP_INQUIRY) print_aspi_status(static_cast<std::uint32_t>(status));
+    report_failure(operation, status);
   } else if (operation == OP_INQUIRY) {
     capture_inquiry(*srb);
   } else if (operation == OP_READ_CAPACITY_10) {
@@ -94,17 +103,45 @@ SRB_ExecSCSICmd* new_request(std::uint8_t host_adapter, std::uint8_t target_id, 
   return srb;
 }
 
-// Hands the block over and waits until the posting routine has published
-// the status. A layer that refuses the request never posts it, so the
-// refusal itself completes the request.
-void send_and_wait(SRB_ExecSCSICmd* srb) {
-  completion_state.status.store(0, std::memory_order_release);
-  const aspi_types::DWORD accepted = SendASPI32Command(srb);
-  if (accepted != SS_PENDING && accepted != SS_COMP) {
-    finish_request(srb, static_cast<std::int32_t>(accepted));
-    return;
+// Polls the status with 1 ms sleeps, testing before the first sleep so that
+// a request posted inside SendASPI32Command never sleeps. False when
+// `limit_ms` passed without a post. The clock, not the count of sleeps,
+// bounds the wait: Sleep(1) lasts a whole timer tick on Windows.
+bool wait_for_post(std::int32_t limit_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+  while (completion_state.status.load(std::memory_order_acquire) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    Sleep(1);
   }
-  while (completion_state.status.load(std::memory_order_acquire) == 0) Sleep(1);
+  return true;
+}
+
+// Hands the block over and waits until the posting routine has published
+// the status. From SendASPI32Command on, the block is the layer's: a layer
+// may post even a request it refuses, inside the call or later, so the
+// requester touches the block again only after winning it back from the
+// posting routine. A request nobody posts in time ends with the refusal
+// status, or SS_ABORTED when it had been accepted, and is kept until its
+// post arrives.
+void send_and_wait(SRB_ExecSCSICmd* srb) {
+  const std::uint8_t operation = srb->CDBByte[0];
+  void* const owned_data = owns_data_buffer(operation) ? srb->SRB_BufPointer : nullptr;
+  completion_state.status.store(0, std::memory_order_release);
+  begin_request_handshake(srb);
+  const aspi_types::DWORD accepted = SendASPI32Command(srb);
+  const bool refused = accepted != SS_PENDING && accepted != SS_COMP;
+  const std::int32_t limit_ms = refused ? request_wait_limits.refusal_grace_ms : request_wait_limits.post_timeout_ms;
+  if (!wait_for_post(limit_ms)) {
+    if (abandon_request(srb, owned_data)) {
+      const std::int32_t status = refused ? static_cast<std::int32_t>(accepted) : SS_ABORTED;
+      report_failure(operation, status);
+      completion_state.status.store(status, std::memory_order_release);
+    } else {
+      // The post came just as the wait ran out: it is publishing the status.
+      while (completion_state.status.load(std::memory_order_acquire) == 0) Sleep(1);
+    }
+  }
+  release_posted_abandoned_requests();
 }
 
 // INQUIRY and READ CAPACITY read into a small buffer the request owns.
@@ -144,6 +181,7 @@ void send_transfer_request(std::uint8_t host_adapter, std::uint8_t target_id, st
 }  // namespace
 
 RequestAllocator allocate_request_memory = zeroed_heap_memory;
+RequestWaitLimits request_wait_limits;
 
 void aspi_inquiry(std::uint8_t host_adapter, std::uint8_t target_id) {
   send_small_data_request(host_adapter, target_id, OP_INQUIRY, 6);
@@ -168,6 +206,7 @@ void aspi_write_sectors(std::uint8_t host_adapter, std::uint8_t target_id, const
 }
 
 void aspi_post_completion(SRB_ExecSCSICmd* srb) {
+  if (!claim_posted_request(srb)) return;  // given up on: the requester frees it
   const std::int32_t status = srb->SRB_Status;
   finish_request(srb, status == SS_PENDING ? POSTED_WITHOUT_STATUS : status);
 }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "platform/console_hooks.h"
@@ -31,12 +32,30 @@ void expect_reserved_fields_zero(const SRB_ExecSCSICmd& block) {
   for (auto byte : block.SenseArea) EXPECT_EQ(byte, 0u);
 }
 
+using Completion = RecordingBackend::Completion;
+using std::chrono::milliseconds;
+
 class AspiRequests : public testing::Test {
  protected:
   RecordingBackend& backend = install_recording_backend();
   const RequestAllocator original_allocator = allocate_request_memory;
-  void TearDown() override { allocate_request_memory = original_allocator; }
+  const RequestWaitLimits original_limits = request_wait_limits;
+  // A short grace for refusals; a timeout no sanitizer build gets near.
+  AspiRequests() { request_wait_limits = {5, 10000}; }
+  void TearDown() override {
+    allocate_request_memory = original_allocator;
+    request_wait_limits = original_limits;
+  }
 };
+
+// The layer's thread: waits for the block held back and posts it.
+std::thread post_when_held(RecordingBackend& backend, milliseconds delay) {
+  return std::thread([&backend, delay] {
+    while (backend.deferred.load() == nullptr) std::this_thread::yield();
+    std::this_thread::sleep_for(delay);
+    post_held_request(backend);
+  });
+}
 
 TEST_F(AspiRequests, ReadAndWriteCarryTheSectorAndCountMostSignificantByteFirst) {
   std::uint8_t buffer[512] = {0xAB};
@@ -236,13 +255,137 @@ TEST_F(AspiRequests, RefusedRequestCompletesWithTheRefusal) {
   backend.completion = RecordingBackend::Completion::Refuse;
   backend.refusal = SS_INVALID_SRB;
   CaptureStdout();
-  aspi_read_capacity(0, 0);  // its block and buffer are freed: no leak
+  aspi_read_capacity(0, 0);  // its block and buffer are kept in case a post still comes
   std::uint8_t buffer[512];
   aspi_read_sectors(0, 0, buffer, 0, 1);
   aspi_inquiry(0, 0);  // silent, as every INQUIRY failure
   EXPECT_EQ(GetCapturedStdout(),
             "status=$e0 : Invalid parameter set in SRB\nstatus=$e0 : Invalid parameter set in SRB\n");
   EXPECT_EQ(completion_state.status.load(), SS_INVALID_SRB);
+}
+
+TEST_F(AspiRequests, RefusalThatTheLayerPostsCompletesOnceThroughThePost) {
+  // The layer refuses with one value and posts another, so the status shows
+  // which side finished the request; finished twice, the block would be
+  // freed twice.
+  request_wait_limits.refusal_grace_ms = 10000;
+  backend.refusal = SS_INVALID_HA;
+  backend.responder = [](SRB_ExecSCSICmd&) -> std::uint8_t { return SS_NO_DEVICE; };
+  const std::int32_t held = abandoned_request_count();
+
+  backend.completion = Completion::RefuseAndPost;
+  const auto sleeps = platform::sleep_call_count();
+  CaptureStdout();
+  aspi_read_capacity(0, 0);
+  EXPECT_EQ(GetCapturedStdout(), "status=$82 : SCSI device not installed\n");
+  EXPECT_EQ(platform::sleep_call_count(), sleeps);  // posted inside the call: no wait
+
+  backend.completion = Completion::RefuseAndDefer;
+  std::thread layer = post_when_held(backend, milliseconds(5));
+  CaptureStdout();
+  aspi_read_capacity(0, 0);
+  layer.join();
+  EXPECT_EQ(GetCapturedStdout(), "status=$82 : SCSI device not installed\n");
+  EXPECT_EQ(completion_state.status.load(), SS_NO_DEVICE);
+  EXPECT_EQ(abandoned_request_count(), held);
+}
+
+TEST_F(AspiRequests, LatePostIsAbsorbedWithoutTouchingTheNextRequest) {
+  const struct {
+    Completion completion;
+    const char* line;
+    std::int32_t status;
+  } cases[] = {
+      {Completion::Deferred, "status=$2 : SRB aborted\n", SS_ABORTED},                   // timed out
+      {Completion::RefuseAndDefer, "status=$82 : SCSI device not installed\n", SS_NO_DEVICE},  // refused
+  };
+  backend.refusal = SS_NO_DEVICE;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    const std::int32_t held = abandoned_request_count();
+    completion_state.capacity = 7;
+    // Posted, the stale request would report success and 0x1000 sectors.
+    backend.completion = c.completion;
+    backend.responder = [](SRB_ExecSCSICmd& srb) -> std::uint8_t {
+      const std::uint8_t answer[4] = {0x00, 0x00, 0x0F, 0xFF};
+      std::memcpy(srb.SRB_BufPointer, answer, sizeof answer);
+      return SS_COMP;
+    };
+    request_wait_limits.post_timeout_ms = 20;
+    CaptureStdout();
+    aspi_read_capacity(0, 0);
+    EXPECT_EQ(GetCapturedStdout(), c.line);
+    EXPECT_EQ(completion_state.status.load(), c.status);
+    EXPECT_EQ(abandoned_request_count(), held + 1);
+    SRB_ExecSCSICmd* stale = backend.deferred.exchange(nullptr);
+    ASSERT_NE(stale, nullptr);
+
+    // The next request fails; the stale post arrives while it is outstanding.
+    request_wait_limits.post_timeout_ms = 10000;
+    backend.completion = Completion::Deferred;
+    backend.responder = [](SRB_ExecSCSICmd&) -> std::uint8_t { return SS_ERR; };
+    std::thread layer([&] {
+      while (backend.deferred.load() == nullptr) std::this_thread::yield();
+      reinterpret_cast<ASPI_POSTPROC>(stale->SRB_PostProc)(stale);
+      std::this_thread::sleep_for(milliseconds(5));
+      post_held_request(backend);
+    });
+    CaptureStdout();
+    aspi_read_capacity(0, 0);
+    layer.join();
+    EXPECT_EQ(GetCapturedStdout(), "status=$4 : SRB completed with error\n");
+    EXPECT_EQ(completion_state.status.load(), SS_ERR);
+    EXPECT_EQ(completion_state.capacity, 7u);
+    EXPECT_EQ(abandoned_request_count(), held);  // the stale block is freed
+  }
+}
+
+TEST_F(AspiRequests, RequestThatIsNeverPostedFailsAfterTheTimeout) {
+  // A player unplugged mid-run: the layer accepts requests and never posts.
+  request_wait_limits.post_timeout_ms = 20;
+  backend.completion = Completion::Deferred;
+  const std::int32_t held = abandoned_request_count();
+  std::uint8_t buffer[512] = {};
+  const auto start = std::chrono::steady_clock::now();
+  CaptureStdout();
+  aspi_write_sectors(0, 0, buffer, 0, 1);
+  aspi_inquiry(0, 0);  // silent, as every INQUIRY failure
+  EXPECT_EQ(GetCapturedStdout(), "status=$2 : SRB aborted\n");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(40));
+  EXPECT_EQ(completion_state.status.load(), SS_ABORTED);
+  EXPECT_EQ(abandoned_request_count(), held + 2);  // kept: the post may yet come
+
+  backend.completion = Completion::Inline;
+  aspi_read_sectors(0, 0, buffer, 1, 1);
+  EXPECT_TRUE(last_request_succeeded());
+}
+
+TEST_F(AspiRequests, PostRacingTheTimeoutFinishesTheRequestExactlyOnce) {
+  // Whichever side wins, one status line and a status that matches it; the
+  // loser's post is absorbed and its block freed by a later request.
+  request_wait_limits.post_timeout_ms = 1;
+  backend.responder = [](SRB_ExecSCSICmd&) -> std::uint8_t { return SS_ERR; };
+  const std::int32_t held = abandoned_request_count();
+  std::uint8_t buffer[512];
+  for (int i = 0; i < 100; ++i) {
+    backend.completion = Completion::Deferred;
+    std::thread layer = post_when_held(backend, milliseconds(i % 3));
+    CaptureStdout();
+    aspi_read_sectors(0, 0, buffer, 0, 1);
+    layer.join();
+    const std::string line = GetCapturedStdout();
+    const std::int32_t status = completion_state.status.load();
+    if (status == SS_ERR) {
+      EXPECT_EQ(line, "status=$4 : SRB completed with error\n");
+    } else {
+      EXPECT_EQ(status, SS_ABORTED);
+      EXPECT_EQ(line, "status=$2 : SRB aborted\n");
+    }
+  }
+  backend.completion = Completion::Inline;
+  backend.responder = [](SRB_ExecSCSICmd&) -> std::uint8_t { return SS_COMP; };
+  aspi_read_sectors(0, 0, buffer, 0, 1);
+  EXPECT_EQ(abandoned_request_count(), held);
 }
 
 TEST_F(AspiRequests, PostingWithoutAStatusStillEndsTheWait) {

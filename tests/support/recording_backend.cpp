@@ -11,13 +11,20 @@ std::uint32_t RecordingBackend::send(SRB_ExecSCSICmd& srb) {
   if (srb.CDBByte[0] == 0x2A) record.out_data.assign(srb.SRB_BufPointer, srb.SRB_BufPointer + srb.SRB_BufLen);
   requests.push_back(record);
   if (completion == Completion::Refuse) return refusal;
+  const bool refuses = completion == Completion::RefuseAndPost || completion == Completion::RefuseAndDefer;
   srb.SRB_Status = responder(srb);
-  if (completion == Completion::Deferred) {
+  if (completion == Completion::Deferred || completion == Completion::RefuseAndDefer) {
     deferred.store(&srb);
-    return SS_PENDING;
+    return refuses ? refusal : SS_PENDING;
   }
-  reinterpret_cast<ASPI_POSTPROC>(srb.SRB_PostProc)(&srb);
-  return SS_COMP;
+  reinterpret_cast<ASPI_POSTPROC>(srb.SRB_PostProc)(&srb);  // the block may be gone now
+  return refuses ? refusal : SS_COMP;
+}
+
+SRB_ExecSCSICmd* post_held_request(RecordingBackend& backend) {
+  SRB_ExecSCSICmd* srb = backend.deferred.exchange(nullptr);
+  if (srb != nullptr) reinterpret_cast<ASPI_POSTPROC>(srb->SRB_PostProc)(srb);
+  return srb;
 }
 
 RecordingBackend& install_recording_backend() {

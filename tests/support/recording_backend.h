@@ -1,6 +1,7 @@
 // An ASPI backend for unit tests of the request layer: it keeps a copy of
 // every request block as it was handed over, lets a test answer each request
-// (status byte and data), and completes it inline, later, or not at all.
+// (status byte and data), and completes it inline, later, or not at all. A
+// refusal can come with a post too, inline or later, as some ASPI layers do.
 #pragma once
 
 #include <atomic>
@@ -20,7 +21,11 @@ class RecordingBackend : public platform::AspiBackend {
   // Fills the data buffer of the request and returns the status byte to post.
   using Responder = std::function<std::uint8_t(SRB_ExecSCSICmd& srb)>;
 
-  enum class Completion { Inline, Refuse, Deferred };
+  // Inline: posts inside send and returns SS_COMP. Refuse: returns `refusal`
+  // and posts nothing. RefuseAndPost: posts inside send, then returns
+  // `refusal`. Deferred / RefuseAndDefer: holds the block in `deferred` for
+  // the test to post (or never) and returns SS_PENDING / `refusal`.
+  enum class Completion { Inline, Refuse, RefuseAndPost, Deferred, RefuseAndDefer };
 
   std::uint32_t support_word = 0x0101;
   Responder responder = [](SRB_ExecSCSICmd&) -> std::uint8_t { return SS_COMP; };
@@ -37,6 +42,10 @@ class RecordingBackend : public platform::AspiBackend {
   }
   std::uint32_t send(SRB_ExecSCSICmd& srb) override;
 };
+
+// Posts the block held back by a Deferred or RefuseAndDefer backend, from
+// the calling thread, and returns it.
+SRB_ExecSCSICmd* post_held_request(RecordingBackend& backend);
 
 // Installs a fresh RecordingBackend for the current test and returns it. The
 // platform owns it until the next installation.
