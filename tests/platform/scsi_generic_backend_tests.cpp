@@ -40,6 +40,7 @@ class ScriptedKernel final : public SgDeviceIo {
   std::vector<std::uint8_t> next_sense;
   std::uint8_t fill = 0;
   int closed = 0;
+  int reserved = -ENOTTY;
 
   int open_node(const std::string& path, bool writable) override {
     auto it = nodes.find(path);
@@ -67,6 +68,7 @@ class ScriptedKernel final : public SgDeviceIo {
     out.sense_written = static_cast<std::uint8_t>(next_sense.size());
     return out;
   }
+  int reserved_size(int) override { return reserved; }
   std::string path_of(int fd) const { return open_fds.at(fd); }
 };
 
@@ -334,6 +336,19 @@ TEST_F(ScsiGenericBackend, DevicesAreClosedWithTheBackend) {
   EXPECT_EQ(kernel->open_fds.size(), 2u);
   backend.reset();
   EXPECT_TRUE(kernel->open_fds.empty());
+}
+
+TEST_F(ScsiGenericBackend, TransferLimitIsTheBlockQueueOrElseTheReservedBuffer) {
+  add("sg0", {2, 0, 0, 0});
+  add("sg1", {3, 0, 0, 0});
+  tree.add_disk("sg0", "sda", "8:0", "120");
+  kernel->reserved = 32768;
+  make();
+  EXPECT_EQ(backend->max_transfer_sectors(0, 0), 240u);  // sda's queue: 120 KiB
+  EXPECT_EQ(backend->max_transfer_sectors(1, 0), 64u);   // no disk driver: 32 KiB reserved
+  EXPECT_EQ(backend->max_transfer_sectors(1, 1), 0u);    // nobody there
+  kernel->reserved = -ENOTTY;
+  EXPECT_EQ(backend->max_transfer_sectors(1, 0), 0u);
 }
 
 }  // namespace

@@ -18,8 +18,10 @@ class FakeTree {
 
   // /class/scsi_generic/NODE with its device link named HCTL ("1:0:0:0").
   void add_node(const std::string& node, const std::string& hctl);
-  // A disk behind NODE ("sdb", "8:16").
-  void add_disk(const std::string& node, const std::string& disk, const std::string& number);
+  // A disk behind NODE ("sdb", "8:16"), with its queue's max_sectors_kb
+  // when one is given.
+  void add_disk(const std::string& node, const std::string& disk, const std::string& number,
+                const std::string& max_sectors_kb = "");
   void add_partition(const std::string& node, const std::string& disk, const std::string& part,
                      const std::string& number);
   // Another driver (device mapper) holding DISK or one of its partitions.

@@ -45,6 +45,11 @@ std::optional<std::string> mount_point_of(std::string_view mountinfo, const std:
 std::optional<std::string> write_hazard(const std::string& class_dir, const std::string& node,
                                         std::string_view mountinfo);
 
+// max_sectors_kb of the block queue of the disk behind an sg node: the
+// largest transfer the kernel passes to the device in one command, in KiB;
+// nothing when no block driver is bound to the node.
+std::optional<unsigned> queue_max_sectors_kb(const std::string& class_dir, const std::string& node);
+
 std::string read_text_file(const std::string& path);
 
 }  // namespace platform::sg

@@ -4,6 +4,7 @@
 // scsi_generic_linux_io.cpp.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -54,6 +55,12 @@ class SgDeviceIo {
   virtual int scsi_id(int fd, ScsiAddress& address) = 0;
   // SG_IO.
   virtual SgOutcome execute(int fd, SgCommand& command) = 0;
+  // SG_GET_RESERVED_SIZE: the bytes the driver keeps ready for one command,
+  // or -errno.
+  virtual int reserved_size(int fd) {
+    (void)fd;
+    return -ENOTTY;
+  }
 };
 
 std::unique_ptr<SgDeviceIo> make_linux_sg_io();
