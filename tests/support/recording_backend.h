@@ -1,11 +1,13 @@
 // An ASPI backend for unit tests of the request layer: it keeps a copy of
 // every request block as it was handed over, lets a test answer each request
-// (status byte and data), and completes it inline, later, or not at all.
+// (status byte and data), and completes it inline, later, from a thread of
+// its own, or not at all.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "platform/aspi_backend.h"
@@ -20,7 +22,8 @@ class RecordingBackend : public platform::AspiBackend {
   // Fills the data buffer of the request and returns the status byte to post.
   using Responder = std::function<std::uint8_t(SRB_ExecSCSICmd& srb)>;
 
-  enum class Completion { Inline, Refuse, Deferred };
+  // Thread: answered and posted from a new thread, after SS_PENDING.
+  enum class Completion { Inline, Refuse, Deferred, Thread };
 
   std::uint32_t support_word = 0x0101;
   Responder responder = [](SRB_ExecSCSICmd&) -> std::uint8_t { return SS_COMP; };
@@ -30,12 +33,19 @@ class RecordingBackend : public platform::AspiBackend {
   std::atomic<SRB_ExecSCSICmd*> deferred{nullptr};  // held back by Deferred
 
   int support_queries = 0;
+  std::uint32_t max_transfer = 128;  // max_transfer_sectors of every target
+
+  ~RecordingBackend() override;
 
   std::uint32_t support_info() override {
     ++support_queries;
     return support_word;
   }
   std::uint32_t send(SRB_ExecSCSICmd& srb) override;
+  std::uint32_t max_transfer_sectors(int, int) override { return max_transfer; }
+
+ private:
+  std::vector<std::thread> posters_;
 };
 
 // Installs a fresh RecordingBackend for the current test and returns it. The
