@@ -103,7 +103,8 @@ struct Stack {
     const int before = posts;
     const std::uint32_t returned = top->send(srb);
     while (returned == SS_PENDING && posts == before) std::this_thread::yield();
-    EXPECT_EQ(srb.SRB_PostProc, reinterpret_cast<void*>(&count_post));
+    const void* routine = srb.SRB_PostProc;  // a copy: the block is packed
+    EXPECT_EQ(routine, reinterpret_cast<void*>(&count_post));
     // Completed at once or later is the layer's choice; both are accepted.
     return {returned == SS_PENDING ? SS_COMP : returned, srb.SRB_Status, srb.SRB_HaStat, srb.SRB_TargStat, static_cast<std::uint32_t>(posts - before),
             std::vector<std::uint8_t>(srb.SenseArea, srb.SenseArea + sizeof srb.SenseArea), buffer};
@@ -207,6 +208,39 @@ TEST_P(ReadAhead, RefusalsAndOtherCommandsPassThroughUnposted) {
   read_range(10, 12);
   // The refused window was given up: its sectors read one by one.
   EXPECT_EQ(cached.reads(), 2u + 2u);
+}
+
+// The posting routine sends the next read from inside the posting, as a
+// requester may: the cache holds no lock while it posts.
+platform::AspiBackend* chained_backend = nullptr;
+SRB_ExecSCSICmd chained{};
+std::uint8_t chained_data[512];
+int chained_left = 0;
+void send_next(SRB_ExecSCSICmd* srb) {
+  ++posts;
+  if (--chained_left <= 0) return;
+  ++srb->CDBByte[5];
+  chained_backend->send(*srb);
+}
+
+TEST_P(ReadAhead, APostingRoutineMaySendTheNextRequest) {
+  both(0x25, 0);
+  chained = SRB_ExecSCSICmd{};
+  chained.SRB_Cmd = SC_EXEC_SCSI_CMD;
+  chained.SRB_Flags = SRB_DIR_IN | SRB_POSTING;
+  chained.SRB_BufLen = 512;
+  chained.SRB_BufPointer = chained_data;
+  chained.SRB_CDBLen = 10;
+  chained.SRB_PostProc = reinterpret_cast<void*>(&send_next);
+  chained.CDBByte[0] = 0x28;
+  chained.CDBByte[8] = 1;
+  chained_backend = cached.top.get();
+  chained_left = 20;
+  const int before = posts;
+  cached.top->send(chained);
+  while (posts - before < 20) std::this_thread::yield();
+  EXPECT_EQ(cached.reads(), 1u);
+  EXPECT_EQ(cached.request(0x28, 19).data, alone.read(19).data);
 }
 
 INSTANTIATE_TEST_SUITE_P(Completion, ReadAhead,

@@ -158,7 +158,7 @@ def main():
     archive.file("bin/busybox", read(args.busybox), 0o755)
     for applet in ("sh", "mount", "umount", "insmod", "sleep", "cat", "ls", "base64", "poweroff",
                    "echo", "sync", "mkdir", "printf", "grep", "timeout", "dmesg", "wc", "tr", "su",
-                   "chown", "chmod"):
+                   "chown", "chmod", "dd"):
         archive.symlink(f"bin/{applet}", "busybox")
     for entry in args.program:
         name, path = entry.split("=", 1)

@@ -175,28 +175,37 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
   std::uint32_t read_sector(SRB_ExecSCSICmd& srb) {
     const std::uint32_t key = target_key(srb);
     const std::uint32_t sector = first_sector(srb);
-    {
-      Locked hold(lock_);
-      if (windows_.read(key, sector, srb.SRB_BufPointer)) return complete_from_cache(srb);
-    }
+    if (held(key, sector, srb)) return complete_from_cache(srb);
     const std::uint32_t count = window_length(srb, key, sector);
     if (count < 2) return inner_->send(srb);
     InnerReadPtr read = read_window(srb, sector, count);
     if (!read) {
-      Locked hold(lock_);
-      TargetState& state = target(key);
-      if (state.failed.size() == FAILED_WINDOWS_KEPT) state.failed.erase(state.failed.begin());
-      state.failed.emplace_back(sector, sector + count);
+      remember_failed(key, sector, count);
       return inner_->send(srb);
     }
+    {
+      Locked hold(lock_);
+      windows_.insert(key, sector, count, read->data);
+    }
+    return held(key, sector, srb) ? complete_from_cache(srb) : inner_->send(srb);
+  }
+
+  void remember_failed(std::uint32_t key, std::uint32_t sector, std::uint32_t count) {
     Locked hold(lock_);
-    windows_.insert(key, sector, count, read->data);
-    windows_.read(key, sector, srb.SRB_BufPointer);
-    return complete_from_cache(srb);
+    TargetState& state = target(key);
+    if (state.failed.size() == FAILED_WINDOWS_KEPT) state.failed.erase(state.failed.begin());
+    state.failed.emplace_back(sector, sector + count);
+  }
+
+  // Copies the sector into the block when it is held.
+  bool held(std::uint32_t key, std::uint32_t sector, SRB_ExecSCSICmd& srb) {
+    Locked hold(lock_);
+    return windows_.read(key, sector, srb.SRB_BufPointer);
   }
 
   // Good, as the device completes a read: status bytes set, sense untouched,
-  // posted once before the call returns.
+  // posted once before the call returns, outside the lock (the posting
+  // routine may send the next request at once).
   static std::uint32_t complete_from_cache(SRB_ExecSCSICmd& srb) {
     set_good(srb);
     post_completion(srb);
