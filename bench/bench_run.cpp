@@ -4,21 +4,28 @@
 // what crosses the ASPI seam.
 //
 //   tessaly-bench [--image PATH] [--capacity N] [--keep] [--async]
+//                 [--no-readahead] [--check-only]
 //
-// The image is written by the sample disk maker's code, served through
-// ASPI_DISKS by the image backend, and wrapped by a counting backend. Run 1
-// repairs the disk; run 2 checks the repaired disk and must find it sound.
+// The image is written by the sample disk maker's code, served by the image
+// backend, and wrapped by a counting backend, beneath the read-ahead cache
+// (unless --no-readahead), so that the counts are the commands that reach
+// the disk. Run 1 repairs the disk; run 2 checks the repaired disk and must
+// find it sound. --check-only makes no image: it checks the one at --image
+// once and leaves it in place.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/aspi_backend.h"
 #include "platform/console_hooks.h"
+#include "platform/image/image_backend.h"
+#include "platform/readahead/read_ahead_backend.h"
 #include "platform/win32_api.h"
 #include "run/startup.h"
 #include "sample_disk.h"
@@ -65,6 +72,8 @@ struct Options {
   std::uint32_t capacity = 11'695'320;
   bool keep = false;
   bool async = false;
+  bool readahead = true;
+  bool check_only = false;
 };
 
 bool parse_options(int argc, char** argv, Options& options) {
@@ -74,6 +83,8 @@ bool parse_options(int argc, char** argv, Options& options) {
     else if (arg == "--capacity" && i + 1 < argc) options.capacity = static_cast<std::uint32_t>(std::atol(argv[++i]));
     else if (arg == "--keep") options.keep = true;
     else if (arg == "--async") options.async = true;
+    else if (arg == "--no-readahead") options.readahead = false;
+    else if (arg == "--check-only") options.check_only = true;
     else return false;
   }
   return true;
@@ -99,9 +110,10 @@ struct RunFigures {
 RunFigures timed_run(const Options& options) {
   RunFigures figures;
   const std::string disks = options.image + (options.async ? ",async" : "");
-  setenv("ASPI_DISKS", disks.c_str(), 1);
-  platform::install_aspi_backend(
-      std::make_unique<CountingBackend>(platform::make_backend_from_environment(), figures.counts));
+  std::unique_ptr<platform::AspiBackend> backend =
+      std::make_unique<CountingBackend>(platform::make_image_backend(disks, std::cerr), figures.counts);
+  if (options.readahead) backend = platform::make_read_ahead_backend(std::move(backend));
+  platform::install_aspi_backend(std::move(backend));
   const std::uint64_t sleeps_before = platform::sleep_call_count();
   const char* const argv[] = {"tessaly", nullptr};
   const auto start = std::chrono::steady_clock::now();
@@ -148,8 +160,19 @@ void print_figures(const char* title, const RunFigures& r) {
 int main(int argc, char** argv) {
   Options options;
   if (!parse_options(argc, argv, options)) {
-    std::fprintf(stderr, "usage: tessaly-bench [--image PATH] [--capacity N] [--keep] [--async]\n");
+    std::fprintf(stderr,
+                 "usage: tessaly-bench [--image PATH] [--capacity N] [--keep] [--async] [--no-readahead] "
+                 "[--check-only]\n");
     return 2;
+  }
+  const char* cache = options.readahead ? "read-ahead on" : "read-ahead off";
+  if (options.check_only) {
+    platform::set_message_box_handler(
+        [](const char*, const char*, unsigned style) { return (style & MB_OKCANCEL) ? IDCANCEL : IDOK; });
+    const RunFigures check = timed_run(options);
+    std::printf("\n==== tessaly-bench: %s, %s ====\n", options.image.c_str(), cache);
+    print_figures("check only (every confirmation cancelled)", check);
+    return check.exit_code == 0 ? 0 : 1;
   }
   std::uint32_t second_fat = 0, fat_size = 0;
   if (!make_image(options, second_fat, fat_size)) return 1;
@@ -159,8 +182,8 @@ int main(int argc, char** argv) {
   const bool repaired = fats_equal(options.image, second_fat, fat_size);
   const RunFigures check = timed_run(options);
 
-  std::printf("\n==== tessaly-bench: %u sectors, FAT size %u, FAT2 at %u%s ====\n", options.capacity, fat_size,
-              second_fat, options.async ? ", async completion" : "");
+  std::printf("\n==== tessaly-bench: %u sectors, FAT size %u, FAT2 at %u%s, %s ====\n", options.capacity,
+              fat_size, second_fat, options.async ? ", async completion" : "", cache);
   print_figures("run 1: check and repair (FAT1 != FAT2, OK, OK)", repair);
   std::printf("  FAT1 equals FAT2 afterwards: %s\n", repaired ? "yes" : "NO");
   print_figures("run 2: check of the repaired disk", check);

@@ -29,6 +29,18 @@ class AspiBackend {
   // the block is the request layer's again once posted, and the backend must
   // not touch it after the posting routine returns.
   virtual std::uint32_t send(SRB_ExecSCSICmd& srb) = 0;
+
+  // The most 512-byte sectors one READ(10) to this target may move, 0 when
+  // there is no such target. Asked by the read-ahead cache before its first
+  // read of a target, so it may do some work once. The default is 64 KiB,
+  // the transfer every ASPI adapter of the player's time accepts; a layer
+  // that knows better says so. (Too large a figure costs no correctness: a
+  // refused read-ahead falls back to the single sector that was asked for.)
+  virtual std::uint32_t max_transfer_sectors(int host_adapter, int target_id) {
+    (void)host_adapter;
+    (void)target_id;
+    return 128;
+  }
 };
 
 // Makes `backend` the one the exported functions use, replacing any other.

@@ -297,4 +297,17 @@ TEST_F(ScsiGenericBackend, DevicesAreClosedWithTheBackend) {
   EXPECT_TRUE(kernel->open_fds.empty());
 }
 
+TEST_F(ScsiGenericBackend, TransferLimitIsTheBlockQueueOrElseTheReservedBuffer) {
+  add("sg0", {2, 0, 0, 0});
+  add("sg1", {3, 0, 0, 0});
+  tree.add_disk("sg0", "sda", "8:0", "120");
+  kernel->reserved = 32768;
+  make();
+  EXPECT_EQ(backend->max_transfer_sectors(0, 0), 240u);  // sda's queue: 120 KiB
+  EXPECT_EQ(backend->max_transfer_sectors(1, 0), 64u);   // no disk driver: 32 KiB reserved
+  EXPECT_EQ(backend->max_transfer_sectors(1, 1), 0u);    // nobody there
+  kernel->reserved = -ENOTTY;
+  EXPECT_EQ(backend->max_transfer_sectors(1, 0), 0u);
+}
+
 }  // namespace

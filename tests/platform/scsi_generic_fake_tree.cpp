@@ -40,9 +40,11 @@ void FakeTree::add_node(const std::string& node, const std::string& hctl) {
   fs::create_directory_symlink(device, fs::path(class_dir()) / node / "device");
 }
 
-void FakeTree::add_disk(const std::string& node, const std::string& disk, const std::string& number) {
+void FakeTree::add_disk(const std::string& node, const std::string& disk, const std::string& number,
+                        const std::string& max_sectors_kb) {
   const fs::path dir = fs::path(class_dir()) / node / "device" / "block" / disk;
   write_file(dir / "dev", number + "\n");
+  if (!max_sectors_kb.empty()) write_file(dir / "queue" / "max_sectors_kb", max_sectors_kb + "\n");
   fs::create_directories(dir / "holders");
 }
 

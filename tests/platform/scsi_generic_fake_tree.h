@@ -3,6 +3,8 @@
 // tests of the SG_IO backend.
 #pragma once
 
+#include <cerrno>
+
 #include <map>
 #include <memory>
 #include <string>
@@ -26,8 +28,10 @@ class FakeTree {
 
   // /class/scsi_generic/NODE with its device link named HCTL ("1:0:0:0").
   void add_node(const std::string& node, const std::string& hctl);
-  // A disk behind NODE ("sdb", "8:16").
-  void add_disk(const std::string& node, const std::string& disk, const std::string& number);
+  // A disk behind NODE ("sdb", "8:16"), with its queue's max_sectors_kb
+  // when one is given.
+  void add_disk(const std::string& node, const std::string& disk, const std::string& number,
+                const std::string& max_sectors_kb = "");
   void add_partition(const std::string& node, const std::string& disk, const std::string& part,
                      const std::string& number);
   // Another driver's device (device mapper "dm-0") holding DISK or one of
@@ -73,6 +77,7 @@ class ScriptedKernel final : public platform::sg::SgDeviceIo {
   std::vector<std::uint8_t> next_sense;
   std::uint8_t fill = 0;
   int closed = 0;
+  int reserved = -ENOTTY;  // what SG_GET_RESERVED_SIZE answers
 
   int open_node(const std::string& path, bool writable) override;
   void close_node(int fd) override;
@@ -80,6 +85,7 @@ class ScriptedKernel final : public platform::sg::SgDeviceIo {
   platform::sg::SgOutcome execute(int fd, platform::sg::SgCommand& command) override;
   int claim_block(const std::string& path, const std::string& number) override;
   std::string block_number(const std::string& path) override;
+  int reserved_size(int) override { return reserved; }
   std::string path_of(int fd) const { return open_fds.at(fd); }
 
  private:

@@ -1,6 +1,7 @@
 #include "support/recording_backend.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
 
@@ -11,6 +12,16 @@ std::uint32_t RecordingBackend::send(SRB_ExecSCSICmd& srb) {
   if (srb.CDBByte[0] == 0x2A) record.out_data.assign(srb.SRB_BufPointer, srb.SRB_BufPointer + srb.SRB_BufLen);
   requests.push_back(record);
   if (completion == Completion::Refuse) return refusal;
+  if (completion == Completion::Thread) {
+    srb.SRB_Status = SS_PENDING;
+    SRB_ExecSCSICmd* block = &srb;
+    posters_.emplace_back([this, block] {
+      std::this_thread::sleep_for(std::chrono::microseconds(300));
+      block->SRB_Status = responder(*block);
+      reinterpret_cast<ASPI_POSTPROC>(block->SRB_PostProc)(block);
+    });
+    return SS_PENDING;
+  }
   const bool refuses = completion == Completion::RefuseAndPost || completion == Completion::RefuseAndDefer;
   srb.SRB_Status = responder(srb);
   if (completion == Completion::Deferred || completion == Completion::RefuseAndDefer) {
@@ -25,6 +36,10 @@ SRB_ExecSCSICmd* post_held_request(RecordingBackend& backend) {
   SRB_ExecSCSICmd* srb = backend.deferred.exchange(nullptr);
   if (srb != nullptr) reinterpret_cast<ASPI_POSTPROC>(srb->SRB_PostProc)(srb);
   return srb;
+}
+
+RecordingBackend::~RecordingBackend() {
+  for (std::thread& poster : posters_) poster.join();
 }
 
 RecordingBackend& install_recording_backend() {

@@ -1,12 +1,14 @@
 // An ASPI backend for unit tests of the request layer: it keeps a copy of
 // every request block as it was handed over, lets a test answer each request
-// (status byte and data), and completes it inline, later, or not at all. A
-// refusal can come with a post too, inline or later, as some ASPI layers do.
+// (status byte and data), and completes it inline, later, from a thread of
+// its own, or not at all. A refusal can come with a post too, inline or
+// later, as some ASPI layers do.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "platform/aspi_backend.h"
@@ -25,7 +27,8 @@ class RecordingBackend : public platform::AspiBackend {
   // and posts nothing. RefuseAndPost: posts inside send, then returns
   // `refusal`. Deferred / RefuseAndDefer: holds the block in `deferred` for
   // the test to post (or never) and returns SS_PENDING / `refusal`.
-  enum class Completion { Inline, Refuse, RefuseAndPost, Deferred, RefuseAndDefer };
+  // Thread: answered and posted from a new thread, after SS_PENDING.
+  enum class Completion { Inline, Refuse, RefuseAndPost, Deferred, RefuseAndDefer, Thread };
 
   std::uint32_t support_word = 0x0101;
   Responder responder = [](SRB_ExecSCSICmd&) -> std::uint8_t { return SS_COMP; };
@@ -35,12 +38,19 @@ class RecordingBackend : public platform::AspiBackend {
   std::atomic<SRB_ExecSCSICmd*> deferred{nullptr};  // held back by Deferred
 
   int support_queries = 0;
+  std::uint32_t max_transfer = 128;  // max_transfer_sectors of every target
+
+  ~RecordingBackend() override;
 
   std::uint32_t support_info() override {
     ++support_queries;
     return support_word;
   }
   std::uint32_t send(SRB_ExecSCSICmd& srb) override;
+  std::uint32_t max_transfer_sectors(int, int) override { return max_transfer; }
+
+ private:
+  std::vector<std::thread> posters_;
 };
 
 // Posts the block held back by a Deferred or RefuseAndDefer backend, from

@@ -12,6 +12,10 @@
 #              them), RUN_AS (the user that runs tessaly instead of root)
 #   args       tessaly's arguments, one a line
 #   answers    tessaly's standard input
+#   script.sh  (optional) run in place of the usual tessaly runs once the
+#              drivers are up, sourced so that it may use load_group,
+#              wait_for and emit; what it leaves in /tmp/stdout1 and
+#              /tmp/status1 goes back as a run's results
 # Results go to the second serial port as base64 blocks between markers, so
 # that kernel messages on the console cannot mix with them. A set-up that
 # writes to the disk (mkswap) sends what it wrote, the partition's first 4 KiB
@@ -113,6 +117,15 @@ release_player() {
 if [ -n "$SG_MODE" ]; then
   chown 0:6 /dev/sg*
   chmod "$SG_MODE" /dev/sg*
+fi
+
+if [ -f "$case_dir/script.sh" ]; then
+  . "$case_dir/script.sh" > /tmp/stdout1 2> /tmp/stderr1
+  echo $? > /tmp/status1
+  emit stdout1
+  emit stderr1
+  emit status1
+  finish
 fi
 
 run_tessaly() {

@@ -4,10 +4,13 @@
 # driver, in qemu under software emulation.
 #
 #   tests/vm/run_vm_tests.sh [--build DIR] [--cache DIR] [--jobs N] [--only TEXT]
+#                            [--cases DIR]
 #
 # --build  where the static build goes (default build-vm in the checkout)
 # --cache  where the Debian kernel package is kept between runs (default
 #          $XDG_CACHE_HOME/tessaly-vm or ~/.cache/tessaly-vm)
+# --cases  the folder of cases (default tests/vm/cases; the benchmark has its
+#          own under bench/vm-cases)
 # Needs qemu-system-x86, busybox-static, cmake, g++, python3 and apt-get (the
 # kernel package is downloaded and unpacked, never installed).
 set -euo pipefail
@@ -15,13 +18,15 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=$repo/build-vm
 cache=${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/tessaly-vm
+cases=$repo/tests/vm/cases
 runner_args=()
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=$2; shift 2 ;;
     --cache) cache=$2; shift 2 ;;
+    --cases) cases=$(cd "$2" && pwd); shift 2 ;;
     --jobs|--only|--timeout) runner_args+=("$1" "$2"); shift 2 ;;
-    *) echo "usage: $0 [--build DIR] [--cache DIR] [--jobs N] [--only TEXT]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--build DIR] [--cache DIR] [--jobs N] [--only TEXT] [--cases DIR]" >&2; exit 2 ;;
   esac
 done
 build=$(mkdir -p "$build" && cd "$build" && pwd)
@@ -77,5 +82,5 @@ build_static
 find_busybox
 python3 "$repo/tests/vm/vm_cases.py" --kernel "$kernel_dir/vmlinuz" --modules "$modules" \
   --busybox "$busybox" --tessaly "$build/tessaly" --maker "$build/tessaly-mkdisk" \
-  --work "$build/vm-work" "${runner_args[@]}" "$repo/tests/vm/cases"
+  --work "$build/vm-work" "${runner_args[@]}" "$cases"
 echo "virtual machine stage: $(( $(date +%s) - started )) s"

@@ -30,6 +30,8 @@ end-to-end cases (see tests/e2e/run_cases.py), plus:
   sg_mode = "0660"        permissions of /dev/sg* (owner root, group disk)
   run_as = "player"       run tessaly as this user instead of root: player
                           is in the group disk, guest is not
+  script = "FILE"         a shell script of the case folder that the
+                          machine runs instead of tessaly (see init.sh)
 The end-to-end keys map onto the machine like this: the model attribute
 becomes the scsi-hd vendor (its first 8 characters) and product (the next
 16); badread and badwrite become blkdebug rules that fail reads or writes of
@@ -63,6 +65,8 @@ def load_case(case_dir):
     """The case's settings and the folder its expected files come from."""
     with open(os.path.join(case_dir, "case.toml"), "rb") as f:
         own = tomllib.load(f)
+    if "script" in own:
+        own["script"] = os.path.join(case_dir, own["script"])
     if "same_as" not in own:
         return own, case_dir
     base_dir = os.path.join(E2E_CASES, own["same_as"])
@@ -142,6 +146,8 @@ def prepare_case(name, case, folder):
         f.write("".join(a + "\n" for a in case.get("args", [])))
     with open(os.path.join(folder, "answers"), "w") as f:
         f.write(case.get("answers", ""))
+    if "script" in case:
+        shutil.copyfile(case["script"], os.path.join(folder, "script.sh"))
 
 
 def read_results(path):

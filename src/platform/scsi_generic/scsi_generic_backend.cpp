@@ -17,6 +17,7 @@
 #include "platform/scsi_generic/scsi_generic_devices.h"
 #include "platform/scsi_generic/scsi_generic_outcome.h"
 #include "platform/scsi_generic/scsi_generic_setup.h"
+#include "platform/scsi_generic/scsi_generic_sysfs.h"
 #include "platform/scsi_generic/scsi_generic_write_guard.h"
 
 namespace platform {
@@ -94,6 +95,17 @@ class ScsiGenericBackend final : public AspiBackend {
     execute(srb);
     post(srb);
     return SS_COMP;
+  }
+
+  // What the kernel passes to the device in one command: the block queue's
+  // limit when a disk driver is bound, else the sg driver's reserved buffer.
+  std::uint32_t max_transfer_sectors(int host_adapter, int target_id) override {
+    scan_once();
+    SgDevice* device = find_device(table_, host_adapter, target_id);
+    if (device == nullptr) return 0;
+    if (auto kb = queue_max_sectors_kb(env_.class_dir, device->node)) return *kb * (1024 / BLOCK_BYTES);
+    const int bytes = env_.io->reserved_size(device->fd);
+    return bytes > 0 ? static_cast<std::uint32_t>(bytes) / BLOCK_BYTES : 0;
   }
 
  private:

@@ -48,6 +48,12 @@ class LinuxSgIo final : public SgDeviceIo {
     return 0;
   }
 
+  int reserved_size(int fd) override {
+    int bytes = 0;
+    if (::ioctl(fd, SG_GET_RESERVED_SIZE, &bytes) != 0) return -errno;
+    return bytes;
+  }
+
   SgOutcome execute(int fd, SgCommand& command) override {
     sg_io_hdr_t header{};
     header.interface_id = 'S';

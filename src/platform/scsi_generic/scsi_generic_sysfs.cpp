@@ -139,6 +139,17 @@ std::vector<BlockNode> block_nodes(const std::string& class_dir, const std::stri
   return nodes;
 }
 
+std::optional<unsigned> queue_max_sectors_kb(const std::string& class_dir, const std::string& node) {
+  const std::vector<BlockNode> nodes = block_nodes(class_dir, node);
+  if (nodes.empty()) return std::nullopt;
+  const fs::path path = fs::path(class_dir) / node / "device" / "block" / nodes.front().name / "queue" / "max_sectors_kb";
+  const std::string text = first_line(path.string());
+  unsigned kb = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), kb);
+  if (error != std::errc{} || end != text.data() + text.size() || kb == 0) return std::nullopt;
+  return kb;
+}
+
 std::optional<std::string> mount_point_of(std::string_view mountinfo, const std::string& number,
                                           const std::string& source) {
   // Each line: mount id, parent id, major:minor, root, mount point, options,

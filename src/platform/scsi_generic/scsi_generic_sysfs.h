@@ -56,6 +56,11 @@ struct LoopDevice {
 };
 std::vector<LoopDevice> loop_devices(const std::string& block_dir);
 
+// max_sectors_kb of the block queue of the disk behind an sg node: the
+// largest transfer the kernel passes to the device in one command, in KiB;
+// nothing when no block driver is bound to the node.
+std::optional<unsigned> queue_max_sectors_kb(const std::string& class_dir, const std::string& node);
+
 std::string read_text_file(const std::string& path);
 
 }  // namespace platform::sg

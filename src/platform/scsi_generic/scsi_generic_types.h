@@ -4,6 +4,7 @@
 // scsi_generic_linux_io.cpp.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -63,6 +64,12 @@ class SgDeviceIo {
   // The "major:minor" of the block device a path names, or "" when it names
   // none.
   virtual std::string block_number(const std::string& path) = 0;
+  // SG_GET_RESERVED_SIZE: the bytes the driver keeps ready for one command,
+  // or -errno.
+  virtual int reserved_size(int fd) {
+    (void)fd;
+    return -ENOTTY;
+  }
 };
 
 std::unique_ptr<SgDeviceIo> make_linux_sg_io();

@@ -1,0 +1,298 @@
+#include "platform/readahead/read_ahead_backend.h"
+
+#include <algorithm>
+#include <atomic>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "platform/common/srb_outcome.h"
+#include "platform/readahead/posting_watch.h"
+#include "platform/readahead/sector_windows.h"
+#include "platform/win32_api.h"
+
+namespace platform {
+namespace {
+
+constexpr std::uint8_t OP_READ_CAPACITY_10 = 0x25;
+constexpr std::uint8_t OP_READ_10 = 0x28;
+constexpr std::uint8_t OP_WRITE_10 = 0x2A;
+constexpr std::uint32_t READ_CAPACITY_BYTES = 8;
+
+std::uint32_t be32(const std::uint8_t* at) {
+  return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) | (std::uint32_t{at[2]} << 8) | at[3];
+}
+
+void put_be32(std::uint8_t* at, std::uint32_t value) {
+  at[0] = static_cast<std::uint8_t>(value >> 24);
+  at[1] = static_cast<std::uint8_t>(value >> 16);
+  at[2] = static_cast<std::uint8_t>(value >> 8);
+  at[3] = static_cast<std::uint8_t>(value);
+}
+
+std::uint32_t target_key(const SRB_ExecSCSICmd& srb) { return (std::uint32_t{srb.SRB_HaId} << 8) | srb.SRB_Target; }
+
+// A READ(10) or WRITE(10) of the cache's concern: a 10-byte CDB to LUN 0
+// without any of the optional bits, its buffer as long as its sectors.
+bool plain_transfer(const SRB_ExecSCSICmd& srb, std::uint8_t opcode) {
+  if (srb.SRB_Cmd != SC_EXEC_SCSI_CMD || srb.SRB_Lun != 0 || srb.SRB_CDBLen != 10) return false;
+  if (srb.CDBByte[0] != opcode || srb.CDBByte[1] != 0 || srb.CDBByte[6] != 0 || srb.CDBByte[9] != 0) return false;
+  const std::uint32_t count = (std::uint32_t{srb.CDBByte[7]} << 8) | srb.CDBByte[8];
+  return count > 0 && srb.SRB_BufPointer != nullptr && srb.SRB_BufLen >= count * CACHED_SECTOR_BYTES;
+}
+
+std::uint32_t first_sector(const SRB_ExecSCSICmd& srb) { return be32(&srb.CDBByte[2]); }
+std::uint32_t sector_count(const SRB_ExecSCSICmd& srb) {
+  return (std::uint32_t{srb.CDBByte[7]} << 8) | srb.CDBByte[8];
+}
+
+// A single-sector read the cache may answer itself: completion by posting
+// routine or by the status byte alone (an event to signal is left to the
+// layer below).
+bool cacheable_read(const SRB_ExecSCSICmd& srb) {
+  return plain_transfer(srb, OP_READ_10) && sector_count(srb) == 1 && (srb.SRB_Flags & SRB_DIR_OUT) == 0 &&
+         (srb.SRB_Flags & SRB_EVENT_NOTIFY) == 0;
+}
+
+// Held by the state shared between the caller's thread and a posting thread.
+class SpinLock {
+ public:
+  void lock() {
+    while (flag_.test_and_set(std::memory_order_acquire)) {
+    }
+  }
+  void unlock() { flag_.clear(std::memory_order_release); }
+
+ private:
+  std::atomic_flag flag_ = ATOMIC_FLAG_INIT;
+};
+
+class Locked {
+ public:
+  explicit Locked(SpinLock& lock) : lock_(lock) { lock_.lock(); }
+  ~Locked() { lock_.unlock(); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+
+ private:
+  SpinLock& lock_;
+};
+
+// One read-ahead of the cache's own: the block first, so that the posting
+// routine finds the whole from the block's address.
+struct InnerRead {
+  SRB_ExecSCSICmd block;
+  std::atomic<bool> posted;
+  std::uint8_t* data;
+};
+static_assert(std::is_standard_layout_v<InnerRead>, "the block must sit at the start of InnerRead");
+
+void inner_read_posted(SRB_ExecSCSICmd* srb) {
+  reinterpret_cast<InnerRead*>(srb)->posted.store(true, std::memory_order_release);
+}
+
+struct InnerReadDeleter {
+  void operator()(InnerRead* read) const {
+    delete[] read->data;
+    delete read;
+  }
+};
+using InnerReadPtr = std::unique_ptr<InnerRead, InnerReadDeleter>;
+
+// What the cache knows of one target.
+struct TargetState {
+  std::uint32_t key = 0;
+  std::uint32_t capacity = 0;      // in sectors; 0: unknown
+  std::uint32_t max_transfer = 0;  // 0: not asked yet
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> failed;  // read-ahead windows that failed: [first, end)
+};
+
+// Failed windows remembered per target; older ones are forgotten (their
+// sectors then take part in read-ahead again, which costs one command).
+constexpr std::size_t FAILED_WINDOWS_KEPT = 256;
+
+class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
+ public:
+  explicit ReadAheadBackend(std::unique_ptr<AspiBackend> inner)
+      : windows_(READ_AHEAD_WINDOWS, READ_AHEAD_SECTORS), inner_(std::move(inner)) {}
+
+  std::uint32_t support_info() override { return inner_->support_info(); }
+
+  std::uint32_t max_transfer_sectors(int host_adapter, int target_id) override {
+    return inner_->max_transfer_sectors(host_adapter, target_id);
+  }
+
+  std::uint32_t send(SRB_ExecSCSICmd& srb) override {
+    if (cacheable_read(srb)) return read_sector(srb);
+    if (plain_transfer(srb, OP_WRITE_10)) return pass_watched(srb);
+    if (srb.SRB_Cmd == SC_EXEC_SCSI_CMD && srb.SRB_Lun == 0 && srb.CDBByte[0] == OP_READ_CAPACITY_10) {
+      return pass_watched(srb);
+    }
+    return inner_->send(srb);
+  }
+
+ private:
+  TargetState& target(std::uint32_t key) {
+    for (TargetState& state : targets_) {
+      if (state.key == key) return state;
+    }
+    targets_.push_back(TargetState{key, 0, 0, {}});
+    return targets_.back();
+  }
+
+  // Before a write or a capacity query goes on: what it may change is
+  // forgotten now, and learnt again from its outcome.
+  void forget_before(const SRB_ExecSCSICmd& srb) {
+    Locked hold(lock_);
+    if (srb.CDBByte[0] == OP_WRITE_10) {
+      windows_.drop(target_key(srb), first_sector(srb), sector_count(srb));
+    } else {
+      target(target_key(srb)).capacity = 0;
+    }
+  }
+
+  void watched_completion(SRB_ExecSCSICmd& srb) override {
+    if (srb.SRB_Status != SS_COMP) return;
+    Locked hold(lock_);
+    if (srb.CDBByte[0] == OP_WRITE_10) {
+      windows_.update(target_key(srb), first_sector(srb), sector_count(srb), srb.SRB_BufPointer);
+    } else if (srb.SRB_BufPointer != nullptr && srb.SRB_BufLen >= READ_CAPACITY_BYTES &&
+               be32(srb.SRB_BufPointer + 4) == CACHED_SECTOR_BYTES && be32(srb.SRB_BufPointer) != UINT32_MAX) {
+      target(target_key(srb)).capacity = be32(srb.SRB_BufPointer) + 1;
+    }
+  }
+
+  // A write or capacity query, handed on as it is with the cache watching
+  // for its outcome.
+  std::uint32_t pass_watched(SRB_ExecSCSICmd& srb) {
+    forget_before(srb);
+    if (!watch_posting(srb, *this)) return inner_->send(srb);
+    const std::uint32_t accepted = inner_->send(srb);
+    if (accepted != SS_PENDING && accepted != SS_COMP) unwatch_posting(srb);
+    return accepted;
+  }
+
+  std::uint32_t read_sector(SRB_ExecSCSICmd& srb) {
+    const std::uint32_t key = target_key(srb);
+    const std::uint32_t sector = first_sector(srb);
+    if (held(key, sector, srb)) return complete_from_cache(srb);
+    const std::uint32_t count = window_length(srb, key, sector);
+    if (count < 2) return inner_->send(srb);
+    InnerReadPtr read = read_window(srb, sector, count);
+    if (!read) {
+      remember_failed(key, sector, count);
+      return inner_->send(srb);
+    }
+    {
+      Locked hold(lock_);
+      windows_.insert(key, sector, count, read->data);
+    }
+    return held(key, sector, srb) ? complete_from_cache(srb) : inner_->send(srb);
+  }
+
+  void remember_failed(std::uint32_t key, std::uint32_t sector, std::uint32_t count) {
+    Locked hold(lock_);
+    TargetState& state = target(key);
+    if (state.failed.size() == FAILED_WINDOWS_KEPT) state.failed.erase(state.failed.begin());
+    state.failed.emplace_back(sector, sector + count);
+  }
+
+  // Copies the sector into the block when it is held.
+  bool held(std::uint32_t key, std::uint32_t sector, SRB_ExecSCSICmd& srb) {
+    Locked hold(lock_);
+    return windows_.read(key, sector, srb.SRB_BufPointer);
+  }
+
+  // Good, as the device completes a read: status bytes set, sense untouched,
+  // posted once before the call returns, outside the lock (the posting
+  // routine may send the next request at once).
+  static std::uint32_t complete_from_cache(SRB_ExecSCSICmd& srb) {
+    set_good(srb);
+    post_completion(srb);
+    return SS_COMP;
+  }
+
+  // Sectors to read ahead from `sector`: up to the device's limit, the end
+  // of the disk and the next window that failed; 0 when the capacity is
+  // unknown or the sector lies in a failed window.
+  std::uint32_t window_length(const SRB_ExecSCSICmd& srb, std::uint32_t key, std::uint32_t sector) {
+    std::uint32_t limit = 0;
+    {
+      Locked hold(lock_);
+      limit = target(key).max_transfer;
+    }
+    if (limit == 0) {
+      // Asked outside the lock: the layer below may look things up.
+      limit = std::max<std::uint32_t>(1, inner_->max_transfer_sectors(srb.SRB_HaId, srb.SRB_Target));
+      Locked hold(lock_);
+      target(key).max_transfer = limit;
+    }
+    Locked hold(lock_);
+    const TargetState& state = target(key);
+    if (state.capacity == 0 || sector >= state.capacity) return 0;
+    std::uint32_t end = sector + std::min({READ_AHEAD_SECTORS, limit, state.capacity - sector});
+    for (const auto& [first, last] : state.failed) {
+      if (sector >= first && sector < last) return 0;
+      if (first > sector) end = std::min(end, first);
+    }
+    return end - sector;
+  }
+
+  // One READ(10) of `count` sectors from `sector`, made from the caller's
+  // block (same adapter, target and flags); nothing when it fails in any way.
+  InnerReadPtr read_window(const SRB_ExecSCSICmd& srb, std::uint32_t sector, std::uint32_t count) {
+    InnerReadPtr read(new InnerRead{});
+    read->data = new std::uint8_t[std::size_t{count} * CACHED_SECTOR_BYTES];
+    SRB_ExecSCSICmd& block = read->block;
+    block.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    block.SRB_HaId = srb.SRB_HaId;
+    block.SRB_Target = srb.SRB_Target;
+    block.SRB_Flags = SRB_DIR_IN | SRB_POSTING;
+    block.SRB_BufLen = count * CACHED_SECTOR_BYTES;
+    block.SRB_BufPointer = read->data;
+    block.SRB_SenseLen = SENSE_LEN;
+    block.SRB_CDBLen = 10;
+    block.SRB_PostProc = reinterpret_cast<void*>(&inner_read_posted);
+    block.CDBByte[0] = OP_READ_10;
+    put_be32(&block.CDBByte[2], sector);
+    block.CDBByte[7] = static_cast<std::uint8_t>(count >> 8);
+    block.CDBByte[8] = static_cast<std::uint8_t>(count);
+
+    const std::uint32_t accepted = inner_->send(block);
+    if (accepted != SS_PENDING && accepted != SS_COMP) {
+      // A refusal posts nothing; should a layer post it all the same, later,
+      // the block must still be there.
+      if (!read->posted.load(std::memory_order_acquire)) retired_.push_back(std::move(read));
+      return nullptr;
+    }
+    for (unsigned waits = 0; !read->posted.load(std::memory_order_acquire); ++waits) {
+      if (waits == READ_AHEAD_WAIT_LIMIT) {
+        retired_.push_back(std::move(read));
+        return nullptr;
+      }
+      Sleep(1);
+    }
+    const bool good = block.SRB_Status == SS_COMP && block.SRB_HaStat == HASTAT_OK &&
+                      block.SRB_TargStat == SCSI_STATUS_GOOD;
+    if (!good) return nullptr;
+    return read;
+  }
+
+  SpinLock lock_;
+  SectorWindows windows_;
+  std::vector<TargetState> targets_;
+  // Read-aheads given up while the layer below might still post them; kept
+  // until the layer below is gone.
+  std::vector<InnerReadPtr> retired_;
+  // Last, so destroyed first: requests it completes at shutdown still find
+  // the cache whole.
+  std::unique_ptr<AspiBackend> inner_;
+};
+
+}  // namespace
+
+std::unique_ptr<AspiBackend> make_read_ahead_backend(std::unique_ptr<AspiBackend> inner) {
+  return std::make_unique<ReadAheadBackend>(std::move(inner));
+}
+
+}  // namespace platform

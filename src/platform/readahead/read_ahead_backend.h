@@ -1,0 +1,46 @@
+// A read-ahead cache stacked on another ASPI backend. The utility reads its
+// disk one sector per request; each request costs far more than its 512
+// bytes over USB. The cache answers a single-sector READ(10) that it does
+// not hold with one READ(10) of up to 128 sectors from that sector, and the
+// following single-sector reads of those sectors from memory, completed and
+// posted as the device would have completed them.
+//
+// Whatever the cache does, each request's outcome is the one the device
+// gives it alone: a read-ahead that fails in any way is forgotten, the
+// requested sector is read by itself (the caller's block handed on as it
+// is), and the rest of that window is read one sector per request, so a bad
+// sector and its neighbours behave exactly as without the cache. Writes go
+// on one per request, unchanged and in order; the held copies follow them
+// (a successful write refreshes them, a failed one drops them). Every other
+// request, and reads and writes of more than one sector or of a LUN other
+// than 0, pass through untouched.
+//
+// No read-ahead without a known capacity: the cache learns it from the
+// READ CAPACITY(10) completions passing through (the utility asks once per
+// target before it reads), so a capacity the utility cannot learn leaves the
+// cache idle, and no request of the cache's own is ever added.
+//
+// Builds on Windows in the win32 thread model: no thread library, only
+// atomics, and its own inner reads are waited for with Sleep(1).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/aspi_backend.h"
+
+namespace platform {
+
+// The longest read-ahead, in sectors (64 KiB), and the windows kept
+// (16 x 64 KiB = 1 MiB at most).
+constexpr std::uint32_t READ_AHEAD_SECTORS = 128;
+constexpr std::size_t READ_AHEAD_WINDOWS = 16;
+
+// How many 1 ms waits the cache grants one read-ahead before giving it up
+// (the request is then read alone, as if the read-ahead had failed).
+constexpr unsigned READ_AHEAD_WAIT_LIMIT = 60000;
+
+std::unique_ptr<AspiBackend> make_read_ahead_backend(std::unique_ptr<AspiBackend> inner);
+
+}  // namespace platform
