@@ -211,7 +211,7 @@ def run_case(args, name, case, base_dir):
     paths = [os.path.join(work, f"disk{i}.img") for i in range(len(disks))]
     for disk, path in zip(disks, paths):
         run_cases.make_disk(disk, path, args.maker)
-    before = [run_cases.sha256(p) for p in paths]
+    before = [run_cases.disk_state(p, d) for p, d in zip(paths, disks)]
     if "hold_player" in case:
         # The set-up may write to the first disk: a copy receives its writes.
         subprocess.run(["cp", "--sparse=always", paths[0], paths[0] + ".setup"], check=True)
@@ -227,7 +227,7 @@ def run_case(args, name, case, base_dir):
         with open(paths[0] + ".setup", "r+b") as f:
             f.seek(int(files["setup_start"]) * 512)
             f.write(files["setup_page"])
-        before[0] = run_cases.sha256(paths[0] + ".setup")
+        before[0] = run_cases.disk_state(paths[0] + ".setup", disks[0])
     failures = []
     compare(name, files, "1", case, base_dir, "expected", failures)
     stdout, stderr = files.get("stdout1", b""), files.get("stderr1", b"")
@@ -242,10 +242,10 @@ def run_case(args, name, case, base_dir):
         failures.append(f"{name}: exit status {status}, expected {case['expect_exit']}")
     if "second_run" in case:
         compare(name + " (second run)", files, "2", case, base_dir, "second_run", failures)
-    for disk, path, digest in zip(disks, paths, before):
+    for disk, path, state in zip(disks, paths, before):
         after = disk.get("after", [])
         for check in [{"check": after}] if isinstance(after, str) else after:
-            error = run_cases.check_disk(path, digest, check)
+            error = run_cases.check_disk(path, state, check)
             if error:
                 failures.append(f"{name}: {os.path.basename(path)}: {error}")
     return failures
