@@ -63,7 +63,7 @@ void capture_capacity(const SRB_ExecSCSICmd& srb) {
 void finish_request(SRB_ExecSCSICmd* srb, std::int32_t status) {
   const std::uint8_t operation = srb->CDBByte[0];
   if (status != SS_COMP) {
-    if (operation != OP_INQUIRY) print_aspi_status(static_cast<std::uint32_t>(status));
+    if (operation != OP_INQUIRY && !completion_state.quiet) print_aspi_status(static_cast<std::uint32_t>(status));
   } else if (operation == OP_INQUIRY) {
     capture_inquiry(*srb);
   } else if (operation == OP_READ_CAPACITY_10) {

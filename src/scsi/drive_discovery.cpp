@@ -59,6 +59,7 @@ TargetDrive& select_target_drive(int adapter_count) {
       std::printf("   found Pellora HD '%s'\n", completion_state.inquiry_model);
       target_drive.host_adapter = completion_state.inquiry_host_adapter;
       target_drive.target_id = completion_state.inquiry_target_id;
+      std::memcpy(target_drive.model, completion_state.inquiry_model, sizeof target_drive.model);
     }
   }
   return target_drive;
