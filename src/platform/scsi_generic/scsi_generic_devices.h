@@ -23,6 +23,7 @@ struct SgDevice {
   int adapter = -1;
   WriteCheck write_check = WriteCheck::not_done;
   bool told_read_only = false;
+  bool written = false;  // a WRITE(10) succeeded: flushed before closing
 };
 
 struct SgDeviceTable {
