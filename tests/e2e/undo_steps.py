@@ -28,8 +28,12 @@ def run_undo(undo, args, aspi_disks, work, answers="yes\n"):
     env = {k: v for k, v in os.environ.items() if not k.startswith("ASPI_")}
     env["ASPI_DISKS"] = aspi_disks
     env["TESSALY_UNDO_DIR"] = os.path.join(work, "undo")
-    return subprocess.run([undo] + args, input=answers.encode(), stdout=subprocess.PIPE,
+    proc = subprocess.run([undo] + args, input=answers.encode(), stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, env=env, cwd=work, timeout=600)
+    with open(os.path.join(work, "undo.log"), "ab") as log:
+        log.write(f"$ tessaly-undo {' '.join(args)}  (exit {proc.returncode})\n".encode()
+                  + proc.stdout + proc.stderr + b"\n")
+    return proc
 
 
 def damaged_copies(journal, work):
