@@ -10,6 +10,7 @@
 #include "platform/win32_api.h"
 #include "run/boot_area_reading.h"
 #include "run/check_and_repair.h"
+#include "run/repair_journal.h"
 #include "run/run_boxes.h"
 
 namespace {
@@ -140,9 +141,13 @@ bool repair_confirmed(RunSeverity severity) {
   return user_confirms(DAMAGED_TEXT, DAMAGED_CAPTION, ABOUT_TO_REPAIR_TEXT, ABOUT_TO_REPAIR_CAPTION);
 }
 
-// Boot area first, FAT second; a failure of the first does not stop the second.
+// Journal first, then boot area, then FAT; a failure of the boot area does
+// not stop the FAT copy. Without a complete journal the run ends as after a
+// Cancel.
 void repair_disk(BootAreaImage& image, const FatFindings& fat) {
   const std::int32_t fat_size = fat.second_fat_start ? fat.fat_size : 0;
+  const std::int32_t fat_source = fat.fat_repair_needed ? *fat.second_fat_start : 0;
+  if (!journal_before_repair(image, fat_size, FIRST_FAT_START, fat_source)) return;
   if (write_boot_area(image, fat_size, boot_area_reading.left_alone) == 0) {
     std::printf("Impossible to repair %d first sectors\n", BOOT_AREA_SECTORS);
   }

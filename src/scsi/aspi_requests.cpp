@@ -64,7 +64,7 @@ void capture_capacity(const SRB_ExecSCSICmd& srb) {
 // Every failure but INQUIRY's prints its status line; a failed INQUIRY is a
 // target that did not answer, which the scan expects.
 void report_failure(std::uint8_t operation, std::int32_t status) {
-  if (operation != OP_INQUIRY) print_aspi_status(static_cast<std::uint32_t>(status));
+  if (operation != OP_INQUIRY && !completion_state.quiet) print_aspi_status(static_cast<std::uint32_t>(status));
 }
 
 // Everything that depends on the outcome, in the order the requester relies

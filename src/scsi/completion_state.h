@@ -20,6 +20,9 @@ struct CompletionState {
   char inquiry_model[INQUIRY_MODEL_LENGTH + 1] = {};
   // Sectors of the disk from the last successful READ CAPACITY(10).
   std::uint32_t capacity = 0;
+  // Set while the undo journal reads what a repair will overwrite: its
+  // failed requests are recorded in the journal, not reported on the console.
+  bool quiet = false;
 };
 
 extern CompletionState completion_state;

@@ -61,6 +61,7 @@ TargetDrive& select_target_drive(int adapter_count) {
       target_drive.host_adapter = completion_state.inquiry_host_adapter;
       target_drive.target_id = completion_state.inquiry_target_id;
       ++answered;
+      std::memcpy(target_drive.model, completion_state.inquiry_model, sizeof target_drive.model);
     }
   }
   // The report names the model only, and two players of one model look

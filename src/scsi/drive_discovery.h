@@ -4,10 +4,14 @@
 
 #include <cstdint>
 
+#include "scsi/completion_state.h"
+
 struct TargetDrive {
   std::int32_t host_adapter = -1;  // -1: no drive selected
   std::int32_t target_id = -1;
   std::uint32_t capacity_sectors = 0;
+  // INQUIRY bytes 8-31 (vendor, product) as the selected drive answered.
+  char model[INQUIRY_MODEL_LENGTH + 1] = {};
 };
 
 // The selected drive, one for the whole run. Every READ(10) and WRITE(10)

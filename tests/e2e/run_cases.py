@@ -21,6 +21,12 @@ case.toml keys (all optional but expect_exit):
                                (names in BOX_CAPTIONS)
   second_run = "all-clear.out" after the run, run again (answers refused)
                                and compare with this file
+  undo = true                  then undo the repair with tessaly-undo (see
+                               undo_steps.py)
+  kill_after_journal = 0.5     kill tessaly this many seconds after its undo
+                               journal is named (standard output is not
+                               compared)
+Every run keeps its undo journals in the case's folder (TESSALY_UNDO_DIR).
   [[disk]]                     one entry of ASPI_DISKS each
   sectors = 200000             blank sparse image of this many sectors, or
   maker = ["--damage", "x"]    arguments of the disk maker (after the path)
@@ -34,9 +40,13 @@ case.toml keys (all optional but expect_exit):
 import argparse
 import hashlib
 import os
+import shutil
 import subprocess
 import sys
+import time
 import tomllib
+
+import undo_steps
 
 
 def data_ranges(f, size):
@@ -171,19 +181,48 @@ def make_disk(disk, path, maker):
             f.truncate(disk.get("sectors", 2048) * 512)
 
 
-def run_tessaly(tessaly, case, work, disks, answers):
-    env = {k: v for k, v in os.environ.items() if not k.startswith("ASPI_")}
-    env.update(case.get("env", {}))
+def aspi_disks(case, disks):
     entries = []
     for disk, path in zip(case.get("disk", []), disks):
         attrs = disk.get("attrs", "")
         entries.append(path + ("," + attrs if attrs else ""))
-    if entries:
-        env["ASPI_DISKS"] = ";".join(entries)
+    return ";".join(entries)
+
+
+def run_tessaly(tessaly, case, work, disks, answers):
+    env = {k: v for k, v in os.environ.items() if not k.startswith("ASPI_")}
+    env["TESSALY_UNDO_DIR"] = os.path.join(work, "undo")
+    env.update(case.get("env", {}))
+    if disks:
+        env["ASPI_DISKS"] = aspi_disks(case, disks)
+    if "kill_after_journal" in case:
+        return run_and_kill(tessaly, case, work, env, answers)
     proc = subprocess.run([tessaly] + case.get("args", []), input=answers.encode(),
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, cwd=work,
                           timeout=300)
     return proc
+
+
+def run_and_kill(tessaly, case, work, env, answers):
+    """Kills tessaly in the middle of its writes: a given time after its
+    standard error has named the journal."""
+    err_path = os.path.join(work, "stderr-live")
+    with open(err_path, "wb") as err:
+        proc = subprocess.Popen([tessaly] + case.get("args", []), stdin=subprocess.PIPE,
+                                stdout=subprocess.DEVNULL, stderr=err, env=env, cwd=work)
+        proc.stdin.write(answers.encode())
+        proc.stdin.close()
+        deadline = time.monotonic() + 120
+        while proc.poll() is None and time.monotonic() < deadline:
+            with open(err_path, "rb") as f:
+                if undo_steps.named_journal(f.read()):
+                    break
+            time.sleep(0.01)
+        time.sleep(case["kill_after_journal"])
+        proc.kill()
+        proc.wait()
+    with open(err_path, "rb") as f:
+        return subprocess.CompletedProcess(proc.args, proc.returncode, b"", f.read())
 
 
 def first_difference(got, want):
@@ -203,11 +242,12 @@ def compare_output(name, got, want_path, failures):
                         f"  expected: {want[max(0, at - 40):at + 60]!r}")
 
 
-def run_case(case_dir, tessaly, maker, work_root):
+def run_case(case_dir, tessaly, maker, work_root, undo):
     name = os.path.basename(case_dir.rstrip("/"))
     with open(os.path.join(case_dir, "case.toml"), "rb") as f:
         case = tomllib.load(f)
     work = os.path.join(work_root, name)
+    shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work, exist_ok=True)
     disks = [os.path.join(work, f"disk{i}.img") for i in range(len(case.get("disk", [])))]
     for disk, path in zip(case.get("disk", []), disks):
@@ -220,7 +260,8 @@ def run_case(case_dir, tessaly, maker, work_root):
         f.write(proc.stdout)
     with open(os.path.join(work, "stderr"), "wb") as f:
         f.write(proc.stderr)
-    compare_output(name, proc.stdout, os.path.join(case_dir, case.get("expected", "expected.out")), failures)
+    if "kill_after_journal" not in case:
+        compare_output(name, proc.stdout, os.path.join(case_dir, case.get("expected", "expected.out")), failures)
     for text in case.get("stderr_contains", []):
         if text.encode() not in proc.stderr:
             failures.append(f"{name}: standard error lacks {text!r}")
@@ -240,6 +281,11 @@ def run_case(case_dir, tessaly, maker, work_root):
     if "second_run" in case:
         again = run_tessaly(tessaly, case, work, disks, "cancel\ncancel\n")
         compare_output(name + " (second run)", again.stdout, os.path.join(case_dir, case["second_run"]), failures)
+    if "undo" in case:
+        if not undo:
+            raise RuntimeError("case needs tessaly-undo (--undo)")
+        failures += undo_steps.undo_step(case, name, work, disks, aspi_disks(case, disks),
+                                         [state[0] for state in before], proc.stderr, undo, sha256)
     return failures
 
 
@@ -269,12 +315,14 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tessaly", required=True)
     parser.add_argument("--maker")
+    parser.add_argument("--undo", help="tessaly-undo, for the cases with an undo step")
     parser.add_argument("--work", required=True)
     parser.add_argument("--only", help="run only the cases whose name contains this text")
     parser.add_argument("cases")
     args = parser.parse_args()
     tessaly = os.path.abspath(args.tessaly)
     maker = os.path.abspath(args.maker) if args.maker else None
+    undo = os.path.abspath(args.undo) if args.undo else None
     # Disks are named by path from the case's own working directory.
     args.work = os.path.abspath(args.work)
     os.makedirs(args.work, exist_ok=True)
@@ -285,7 +333,7 @@ def main():
         names = [n for n in names if args.only in n]
     tally = Tally()
     for name in names:
-        tally.report(name, run_case(os.path.join(args.cases, name), tessaly, maker, args.work))
+        tally.report(name, run_case(os.path.join(args.cases, name), tessaly, maker, args.work, undo))
     return tally.close()
 
 

@@ -310,4 +310,37 @@ TEST_F(ScsiGenericBackend, TransferLimitIsTheBlockQueueOrElseTheReservedBuffer) 
   EXPECT_EQ(backend->max_transfer_sectors(1, 0), 0u);
 }
 
+// SYNCHRONIZE CACHE(10) goes, when the backend goes at exit, to every device
+// that took a write and to no other; its failure is told in one line.
+TEST_F(ScsiGenericBackend, WrittenDevicesFlushTheirCacheWhenTheBackendGoes) {
+  add("sg0", {0, 0, 0, 0});
+  add("sg1", {1, 0, 0, 0});
+  add("sg2", {2, 0, 0, 0});
+  make().support_info();
+  EXPECT_EQ(send(write10(0, 0)), SS_COMP);
+  EXPECT_EQ(send(read10(1, 0)), SS_COMP);
+  kernel->next_outcome.scsi_status = 0x02;  // CHECK CONDITION: the write fails
+  EXPECT_EQ(send(write10(2, 0)), SS_ERR);
+  kernel->next_outcome = {};
+  const std::size_t sent = kernel->executed.size();
+  const std::string sg0 = "/fake/dev/sg0";
+  int sg0_fd = -1;
+  for (const auto& [fd, path] : kernel->open_fds) {
+    if (path == sg0) sg0_fd = fd;
+  }
+  backend.reset();
+  ASSERT_EQ(kernel->executed.size(), sent + 1);
+  EXPECT_EQ(kernel->executed.back().cdb, (std::vector<std::uint8_t>{0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(kernel->executed.back().direction, Direction::none);
+  EXPECT_EQ(kernel->executed.back().fd, sg0_fd);
+  EXPECT_TRUE(told.empty());
+
+  make().support_info();
+  EXPECT_EQ(send(write10(1, 0)), SS_COMP);
+  kernel->next_outcome.os_error = EIO;
+  backend.reset();
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_NE(told[0].find("/fake/dev/sg1: SYNCHRONIZE CACHE failed"), std::string::npos) << told[0];
+}
+
 }  // namespace

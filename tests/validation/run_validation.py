@@ -40,6 +40,8 @@ CONFIRMATION_BOXES = (cases.DAMAGED, cases.ABOUT_TO_REPAIR, cases.REMOVABLE)
 def run_tessaly(tessaly, image, answers):
     env = {k: v for k, v in os.environ.items() if not k.startswith("ASPI_")}
     env["ASPI_DISKS"] = image
+    # The undo journals of the repairs stay beside the image, not in HOME.
+    env["TESSALY_UNDO_DIR"] = os.path.join(os.path.dirname(os.path.abspath(image)), "undo")
     proc = subprocess.run([tessaly], input="".join(a + "\n" for a in answers).encode(),
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, timeout=600)
     return proc.returncode, proc.stdout.decode(errors="replace"), proc.stderr.decode(errors="replace")

@@ -9,7 +9,9 @@
 #              swap made on it and turned on), SECOND_RUN (1: run
 #              again with both boxes cancelled), SG_MODE (permissions of
 #              /dev/sg*, owned by root and the group disk, as udev makes
-#              them), RUN_AS (the user that runs tessaly instead of root)
+#              them), RUN_AS (the user that runs tessaly instead of root),
+#              UNDO (1: after the runs, put the disk back with tessaly-undo
+#              on the journal the first run named)
 #   args       tessaly's arguments, one a line
 #   answers    tessaly's standard input
 #   script.sh  (optional) run in place of the usual tessaly runs once the
@@ -136,6 +138,10 @@ run_tessaly() {
   fi
 }
 
+# The undo journals stay in the machine's memory.
+export TESSALY_UNDO_DIR=/tmp/undo
+mkdir -p /tmp/undo && chmod 1777 /tmp/undo
+
 set --
 while IFS= read -r arg; do set -- "$@" "$arg"; done < "$case_dir/args"
 cd /tmp
@@ -150,6 +156,14 @@ if [ "$SECOND_RUN" = 1 ]; then
   emit stdout2
   emit stderr2
   emit status2
+fi
+if [ "$UNDO" = 1 ]; then
+  journal=$(grep -o 'to put them back: tessaly-undo "[^"]*"' /tmp/stderr1 | tail -n 1 | tr -d '"')
+  echo yes | tessaly-undo "${journal##* }" > /tmp/stdout_undo 2> /tmp/stderr_undo
+  echo $? > /tmp/status_undo
+  emit stdout_undo
+  emit stderr_undo
+  emit status_undo
 fi
 [ -n "$HOLD_PLAYER" ] && release_player
 finish

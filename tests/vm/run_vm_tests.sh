@@ -63,7 +63,7 @@ build_static() {
   # The project's usual optimisation (-O2), stripped to keep the initramfs small.
   cmake -S "$repo" -B "$build" -DTESSALY_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     "-DCMAKE_EXE_LINKER_FLAGS=-static -s" > "$build/configure.log"
-  cmake --build "$build" -j2 --target tessaly tessaly-mkdisk > "$build/build.log" 2>&1 ||
+  cmake --build "$build" -j2 --target tessaly tessaly-undo tessaly-mkdisk > "$build/build.log" 2>&1 ||
     { cat "$build/build.log" >&2; exit 1; }
 }
 
@@ -81,6 +81,6 @@ fetch_kernel
 build_static
 find_busybox
 python3 "$repo/tests/vm/vm_cases.py" --kernel "$kernel_dir/vmlinuz" --modules "$modules" \
-  --busybox "$busybox" --tessaly "$build/tessaly" --maker "$build/tessaly-mkdisk" \
+  --busybox "$busybox" --tessaly "$build/tessaly" --undo "$build/tessaly-undo" --maker "$build/tessaly-mkdisk" \
   --work "$build/vm-work" "${runner_args[@]}" "$cases"
 echo "virtual machine stage: $(( $(date +%s) - started )) s"

@@ -32,6 +32,10 @@ end-to-end cases (see tests/e2e/run_cases.py), plus:
                           is in the group disk, guest is not
   script = "FILE"         a shell script of the case folder that the
                           machine runs instead of tessaly (see init.sh)
+  undo_in_vm = true       after the runs, tessaly-undo puts the disk back
+                          (answer "yes") from the journal the first run
+                          named; it must end with 0 ("after" then compares
+                          the disk with its state before the run)
 The end-to-end keys map onto the machine like this: the model attribute
 becomes the scsi-hd vendor (its first 8 characters) and product (the next
 16); badread and badwrite become blkdebug rules that fail reads or writes of
@@ -139,6 +143,7 @@ def prepare_case(name, case, folder):
         "SECOND_RUN": int("second_run" in case),
         "SG_MODE": case.get("sg_mode", ""),
         "RUN_AS": case.get("run_as", ""),
+        "UNDO": int(case.get("undo_in_vm", False)),
     }
     with open(os.path.join(folder, "settings"), "w") as f:
         f.write("".join(f"{k}={v}\n" for k, v in settings.items()))
@@ -242,6 +247,12 @@ def run_case(args, name, case, base_dir):
         failures.append(f"{name}: exit status {status}, expected {case['expect_exit']}")
     if "second_run" in case:
         compare(name + " (second run)", files, "2", case, base_dir, "second_run", failures)
+    if case.get("undo_in_vm", False):
+        undo_status = int(files.get("status_undo", b"-1").strip() or -1)
+        if undo_status != 0 or b"put back and read back equal" not in files.get("stdout_undo", b""):
+            failures.append(f"{name}: tessaly-undo ended with {undo_status}: "
+                            + files.get("stdout_undo", b"").decode(errors="replace")
+                            + files.get("stderr_undo", b"").decode(errors="replace"))
     for disk, path, state in zip(disks, paths, before):
         after = disk.get("after", [])
         for check in [{"check": after}] if isinstance(after, str) else after:
@@ -258,6 +269,7 @@ def build_initramfs(args, cases):
         prepare_case(name, case, os.path.join(staging, name))
     sys.argv = ["make_initramfs", "--modules", args.modules, "--busybox", args.busybox,
                 "--init", os.path.join(HERE, "init.sh"), "--program", f"tessaly={args.tessaly}",
+                "--program", f"tessaly-undo={args.undo}",
                 "--cases", staging, "--out", args.initramfs]
     make_initramfs.main()
 
@@ -277,6 +289,7 @@ def main():
     parser.add_argument("--modules", required=True)
     parser.add_argument("--busybox", required=True)
     parser.add_argument("--tessaly", required=True)
+    parser.add_argument("--undo", required=True, help="tessaly-undo, statically linked")
     parser.add_argument("--maker")
     parser.add_argument("--qemu", default="qemu-system-x86_64")
     parser.add_argument("--work", required=True)

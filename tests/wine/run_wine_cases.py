@@ -140,6 +140,8 @@ def program_env(case, disks, aspi):
         entries.append(windows_path(path) + ("," + attrs if attrs else ""))
     if entries:
         env["ASPI_DISKS"] = ";".join(entries)
+        # The undo journals of the repairs stay in the case's folder.
+        env["TESSALY_UNDO_DIR"] = windows_path(os.path.join(os.path.dirname(disks[0]), "undo"))
     return env
 
 

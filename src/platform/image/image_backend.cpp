@@ -1,5 +1,6 @@
 #include "platform/image/image_backend.h"
 
+#include <cstdio>
 #include <vector>
 
 #include "platform/image/async_poster.h"
@@ -15,6 +16,7 @@ using DiskList = std::vector<std::unique_ptr<ImageDisk>>;
 class ImageBackend final : public AspiBackend {
  public:
   explicit ImageBackend(DiskList disks);
+  ~ImageBackend() override;
 
   std::uint32_t support_info() override;
   std::uint32_t send(SRB_ExecSCSICmd& srb) override;
@@ -45,6 +47,22 @@ ImageBackend::ImageBackend(DiskList disks) : disks_(std::move(disks)) {
     if (disk->config().host_adapter >= adapter_count_) adapter_count_ = disk->config().host_adapter + 1;
   }
   if (any_async(disks_)) poster_ = std::make_unique<AsyncPoster>(std::chrono::microseconds(IMAGE_ASYNC_DELAY_US));
+}
+
+// The backend lives until the process exits (or a test replaces it): then
+// every disk that was written is flushed to the device, after the last
+// queued request has completed.
+ImageBackend::~ImageBackend() {
+  poster_.reset();
+  for (const auto& disk : disks_) {
+    if (!disk->written()) continue;
+    const std::string error = disk->make_durable();
+    if (!error.empty()) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "tessaly: the writes to %s may not have reached the disk: %s\n", disk->config().path.c_str(),
+                   error.c_str());
+    }
+  }
 }
 
 // Bits 0-7 the adapter count, bits 8-15 the support status. Without a disk

@@ -1,5 +1,10 @@
 #include "platform/image/image_disk.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <ostream>
 #include <system_error>
@@ -92,7 +97,21 @@ TransferResult ImageDisk::write(std::uint64_t first, std::uint32_t count, const 
     failed_sector = first;
     return TransferResult::io_error;
   }
+  written_ = true;
   return TransferResult::done;
+}
+
+// The stream has handed its bytes to the system; a descriptor of our own on
+// the same file flushes them to the device.
+std::string ImageDisk::make_durable() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  file_.flush();
+  const int fd = ::open(config_.path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  const bool synced = ::fsync(fd) == 0;
+  const std::string error = synced ? std::string() : std::strerror(errno);
+  ::close(fd);
+  return file_ ? error : "the image could not be written";
 }
 
 }  // namespace platform

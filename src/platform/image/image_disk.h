@@ -8,6 +8,7 @@
 #include <iosfwd>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "platform/image/image_disks_config.h"
 
@@ -31,6 +32,7 @@ class ImageDisk {
   static std::unique_ptr<ImageDisk> open(const ImageDiskConfig& config, std::ostream& errors);
 
   const ImageDiskConfig& config() const { return config_; }
+  bool written() const { return written_; }
   std::uint64_t sector_count() const { return sector_count_; }
   bool writable() const { return writable_; }
 
@@ -40,6 +42,10 @@ class ImageDisk {
   TransferResult write(std::uint64_t first, std::uint32_t count, const std::uint8_t* data,
                        std::uint64_t& failed_sector);
 
+  // Makes every write so far durable (fsync of the image). Empty on
+  // success, else why not.
+  std::string make_durable();
+
  private:
   ImageDisk(const ImageDiskConfig& config, std::fstream file, std::uint64_t sectors, bool writable);
   TransferResult check_range(std::uint64_t first, std::uint32_t count) const;
@@ -48,6 +54,7 @@ class ImageDisk {
   std::fstream file_;
   std::uint64_t sector_count_;
   bool writable_;
+  bool written_ = false;
   std::mutex mutex_;  // a disk may be reached from the poster thread too
 };
 

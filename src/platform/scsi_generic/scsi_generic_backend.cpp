@@ -17,6 +17,7 @@
 #include "platform/scsi_generic/scsi_generic_devices.h"
 #include "platform/scsi_generic/scsi_generic_outcome.h"
 #include "platform/scsi_generic/scsi_generic_setup.h"
+#include "platform/scsi_generic/scsi_generic_sync.h"
 #include "platform/scsi_generic/scsi_generic_sysfs.h"
 #include "platform/scsi_generic/scsi_generic_write_guard.h"
 
@@ -77,7 +78,12 @@ void post(SRB_ExecSCSICmd& srb) {
 class ScsiGenericBackend final : public AspiBackend {
  public:
   explicit ScsiGenericBackend(SgEnvironment env) : env_(std::move(env)) {}
-  ~ScsiGenericBackend() override { close_devices(table_, *env_.io); }
+  // The backend lives until the process exits: written devices flush their
+  // caches first.
+  ~ScsiGenericBackend() override {
+    synchronize_written_devices(table_, *env_.io, env_.dev_dir, env_.tell_user);
+    close_devices(table_, *env_.io);
+  }
 
   std::uint32_t support_info() override {
     scan_once();
@@ -155,6 +161,7 @@ class ScsiGenericBackend final : public AspiBackend {
     command.timeout_ms = COMMAND_TIMEOUT_MS;
     const SgOutcome outcome = env_.io->execute(device.fd, command);
     store_outcome(srb, rank_outcome(outcome, exact), command.sense, outcome.sense_written);
+    if (direction == Direction::to_device && srb.SRB_Status == SS_COMP) device.written = true;
   }
 
   // Settled once per device, before its first WRITE(10).

@@ -26,6 +26,7 @@ struct SgDevice {
   // The exclusive claims on the disk's block devices that keep it from
   // being mounted while it is written; held until the device is closed.
   std::vector<int> claims;
+  bool written = false;  // a WRITE(10) succeeded: flushed before closing
 };
 
 struct SgDeviceTable {

@@ -1,0 +1,21 @@
+// Durable writes on the machine's devices: a disk may hold written data in
+// its volatile cache; SYNCHRONIZE CACHE(10) makes it write them to the media.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/scsi_generic/scsi_generic_devices.h"
+
+namespace platform::sg {
+
+constexpr std::uint8_t OP_SYNCHRONIZE_CACHE_10 = 0x35;
+// Flushing a whole cache may take long on a slow disk.
+constexpr unsigned SYNCHRONIZE_TIMEOUT_MS = 60000;
+
+// Sends SYNCHRONIZE CACHE(10) (the whole disk) to every device of the table
+// that was written; one line to `tell` for each that fails.
+void synchronize_written_devices(SgDeviceTable& table, SgDeviceIo& io, const std::string& dev_dir,
+                                 const std::function<void(const std::string&)>& tell);
+
+}  // namespace platform::sg

@@ -1,0 +1,17 @@
+// The undo journal of a confirmed repair, made before its first write.
+#pragma once
+
+#include <cstdint>
+
+#include "bootarea/boot_area_image.h"
+
+// Saves what the repair is about to overwrite: the boot-area sectors it will
+// write (as they were read from the disk) and, when `second_fat_start` is not
+// 0, the first FAT's sectors (read afresh), each with the checksum of what
+// will be written there. Stores `fat_size` into the image first when it is
+// not 0, as the write-back does. True when the repair may go ahead: the
+// journal is complete on disk (its name and the undo command are on standard
+// error) or turned off; false after one line on standard error saying why
+// no journal could be made, and then nothing may be written.
+bool journal_before_repair(BootAreaImage& image, std::int32_t fat_size, std::int32_t first_fat_start,
+                           std::int32_t second_fat_start);

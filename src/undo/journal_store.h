@@ -1,0 +1,25 @@
+// Where undo journals are kept, and how one is stored before the first write
+// to a disk: under a temporary name, flushed, renamed to its final name, the
+// folder flushed, then read back and checked.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "undo/journal_format.h"
+
+struct JournalPlace {
+  bool off = false;               // TESSALY_UNDO=off: no journal at all
+  std::filesystem::path folder;   // empty when none could be named
+};
+
+// TESSALY_UNDO_DIR when set; otherwise $XDG_STATE_HOME/tessaly, else
+// ~/.local/state/tessaly (Windows: %LOCALAPPDATA%\tessaly).
+JournalPlace journal_place();
+
+// Stores the journal in the place's folder (made when missing) as
+// STEM-YYYYMMDD-HHMMSS[-N].undo, named by the journal's time in UTC. Empty
+// on success, `written` naming the file; otherwise why no complete journal
+// could be made (and no file of it is left behind).
+std::string keep_journal(const JournalPlace& place, const Journal& journal, const char* stem,
+                         std::filesystem::path& written);

@@ -1,0 +1,156 @@
+"""The undo step of an end-to-end case: after tessaly's run, tessaly-undo on
+the journal that standard error named must bring every disk back to its
+digest before the run, byte for byte, and refuse whatever it must refuse.
+
+case.toml:
+  undo = true         refused on damaged journals and with -n writes nothing;
+                      then restores (answer "yes"); a second restore writes
+                      nothing; the restore's own journal undoes the restore
+                      and the repair journal restores once more
+  undo = "conflict"   one sector the repair wrote is changed first: refused,
+                      then --force restores; a disk of another capacity and
+                      two disks of the journal's model and capacity are refused
+"""
+import os
+import re
+import shutil
+import subprocess
+
+JOURNAL_LINE = re.compile(rb'tessaly(?:-undo)?: .*; to put them back: tessaly-undo "([^"]+)"')
+
+
+def named_journal(stderr):
+    found = JOURNAL_LINE.findall(stderr)
+    return found[-1].decode() if found else None
+
+
+def run_undo(undo, args, aspi_disks, work, answers="yes\n"):
+    env = {k: v for k, v in os.environ.items() if not k.startswith("ASPI_")}
+    env["ASPI_DISKS"] = aspi_disks
+    env["TESSALY_UNDO_DIR"] = os.path.join(work, "undo")
+    proc = subprocess.run([undo] + args, input=answers.encode(), stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, env=env, cwd=work, timeout=600)
+    with open(os.path.join(work, "undo.log"), "ab") as log:
+        log.write(f"$ tessaly-undo {' '.join(args)}  (exit {proc.returncode})\n".encode()
+                  + proc.stdout + proc.stderr + b"\n")
+    return proc
+
+
+def damaged_copies(journal, work):
+    """A journal damaged in each of its parts and cut short at sector
+    boundaries: header, sector list, data, trailer."""
+    with open(journal, "rb") as f:
+        data = f.read()
+    count = int.from_bytes(data[12:16], "little")
+    list_end = 72 + 16 * count + 4
+    spots = {"header": 20, "list": 72 + 3, "data": list_end + 100, "trailer": len(data) - 10}
+    copies = []
+    for part, offset in spots.items():
+        copies.append((f"{part} byte flipped", data[:offset] + bytes([data[offset] ^ 0x01]) + data[offset + 1:]))
+    for cut in sorted({72, list_end, list_end + 512, len(data) - 16, len(data) - 1}):
+        copies.append((f"cut at {cut}", data[:cut]))
+    paths = []
+    for i, (what, content) in enumerate(copies):
+        path = os.path.join(work, f"damaged-{i}.undo")
+        with open(path, "wb") as f:
+            f.write(content)
+        paths.append((what, path))
+    return paths
+
+
+def expect(failures, name, proc, code, what):
+    if proc.returncode != code:
+        failures.append(f"{name}: undo {what}: exit {proc.returncode}, expected {code}\n"
+                        f"  {proc.stdout.decode(errors='replace')}{proc.stderr.decode(errors='replace')}")
+        return False
+    return True
+
+
+def check_digests(failures, name, disks, digests, what, sha256):
+    for path, want in zip(disks, digests):
+        if sha256(path) != want:
+            failures.append(f"{name}: {what}: {os.path.basename(path)} differs")
+
+
+def change_written_sector(journal, disk):
+    """Writes junk over the first sector the repair changed (old != new)."""
+    with open(journal, "rb") as f:
+        data = f.read()
+    count = int.from_bytes(data[12:16], "little")
+    for i in range(count):
+        entry = data[72 + 16 * i:72 + 16 * (i + 1)]
+        if entry[4] == 1 and entry[5] == 1 and entry[8:12] != entry[12:16]:
+            sector = int.from_bytes(entry[0:4], "little")
+            with open(disk, "r+b") as f:
+                f.seek(sector * 512)
+                f.write(b"\xa5" * 512)
+            return sector
+    return None
+
+
+def undo_step(case, name, work, disks, aspi_disks, before, stderr, undo, sha256):
+    failures = []
+    journal = named_journal(stderr)
+    if journal is None:
+        return [f"{name}: standard error names no undo journal"]
+    repaired = [sha256(p) for p in disks]
+
+    for what, path in damaged_copies(journal, work):
+        proc = run_undo(undo, [path], aspi_disks, work)
+        expect(failures, name, proc, 1, what)
+    proc = run_undo(undo, ["-n", journal], aspi_disks, work)
+    expect(failures, name, proc, 0, "dry run")
+    check_digests(failures, name, disks, repaired, "damaged journals or dry run wrote", sha256)
+
+    if case["undo"] == "conflict":
+        failures += conflict_steps(name, work, disks, aspi_disks, journal, before, undo, sha256)
+        return failures
+
+    proc = run_undo(undo, [journal], aspi_disks, work)
+    if not expect(failures, name, proc, 0, "restore"):
+        return failures
+    check_digests(failures, name, disks, before, "after the restore", sha256)
+    own = named_journal(proc.stderr)
+    again = run_undo(undo, [journal], aspi_disks, work)
+    expect(failures, name, again, 0, "second restore")
+    if b"already as before" not in again.stdout:
+        failures.append(f"{name}: a second restore found something to write")
+    if own is None:
+        return failures + [f"{name}: the restore named no journal of its own"]
+    proc = run_undo(undo, [own], aspi_disks, work)
+    expect(failures, name, proc, 0, "undo of the restore")
+    check_digests(failures, name, disks, repaired, "after undoing the restore", sha256)
+    proc = run_undo(undo, [journal], aspi_disks, work)
+    expect(failures, name, proc, 0, "restore once more")
+    check_digests(failures, name, disks, before, "after restoring once more", sha256)
+    return failures
+
+
+def conflict_steps(name, work, disks, aspi_disks, journal, before, undo, sha256):
+    failures = []
+    # Another disk: the same model, another capacity; then two of the right one.
+    other = os.path.join(work, "other.img")
+    with open(other, "wb") as f:
+        f.truncate(100000 * 512)
+    proc = run_undo(undo, [journal], other, work)
+    expect(failures, name, proc, 1, "on a disk of another capacity")
+    twin = os.path.join(work, "twin.img")
+    shutil.copyfile(disks[0], twin)
+    proc = run_undo(undo, [journal], f"{aspi_disks};{twin}", work)
+    expect(failures, name, proc, 1, "with two matching disks")
+
+    if change_written_sector(journal, disks[0]) is None:
+        return failures + [f"{name}: the repair changed no sector"]
+    changed = [sha256(p) for p in disks]
+    proc = run_undo(undo, [journal], aspi_disks, work)
+    expect(failures, name, proc, 1, "after a change")
+    if b"conflict: sector" not in proc.stdout:
+        failures.append(f"{name}: the conflict is not named")
+    check_digests(failures, name, disks, changed, "a refused restore wrote", sha256)
+    proc = run_undo(undo, ["--force", journal], aspi_disks, work, answers="no\n")
+    expect(failures, name, proc, 1, "answered no")
+    check_digests(failures, name, disks, changed, "a restore answered no wrote", sha256)
+    proc = run_undo(undo, ["--force", journal], aspi_disks, work)
+    expect(failures, name, proc, 0, "--force")
+    check_digests(failures, name, disks, before, "after --force", sha256)
+    return failures
