@@ -8,7 +8,7 @@
 
 #include "image_disk_fixture.h"
 #include "platform/aspi_backend.h"
-#include "platform/posix/support_override.h"
+#include "platform/dispatch/support_override.h"
 
 using namespace image_test;
 

@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "platform/console_hooks.h"
-#include "platform/posix/console_box.h"
+#include "platform/console/console_box.h"
 #include "platform/win32_api.h"
 
 namespace {

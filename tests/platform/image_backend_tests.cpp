@@ -13,7 +13,7 @@
 
 #include "image_disk_fixture.h"
 #include "platform/aspi_backend.h"
-#include "platform/posix/image_backend.h"
+#include "platform/image/image_backend.h"
 
 using namespace image_test;
 

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "platform/aspi_backend.h"
-#include "platform/posix/image_backend.h"
+#include "platform/image/image_backend.h"
 
 namespace image_test {
 

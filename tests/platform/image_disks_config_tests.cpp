@@ -4,8 +4,8 @@
 
 #include <sstream>
 
-#include "platform/posix/image_disks_config.h"
-#include "platform/posix/number_text.h"
+#include "platform/image/image_disks_config.h"
+#include "platform/common/number_text.h"
 
 using platform::ImageDiskConfig;
 using platform::parse_image_disks;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/scsi_generic_setup.h"
+#include "platform/scsi_generic/scsi_generic_setup.h"
 #include "platform/scsi_generic_fake_tree.h"
 
 namespace {

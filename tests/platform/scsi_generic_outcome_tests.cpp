@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/posix/scsi_generic_outcome.h"
+#include "platform/scsi_generic/scsi_generic_outcome.h"
 
 namespace {
 

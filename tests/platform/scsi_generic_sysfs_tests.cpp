@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/scsi_generic_devices.h"
-#include "platform/posix/scsi_generic_sysfs.h"
+#include "platform/scsi_generic/scsi_generic_devices.h"
+#include "platform/scsi_generic/scsi_generic_sysfs.h"
 #include "platform/scsi_generic_fake_tree.h"
 
 namespace {
