@@ -65,7 +65,7 @@ TransferResult ImageDisk::read(std::uint64_t first, std::uint32_t count, std::ui
   if (check_range(first, count) != TransferResult::done) return TransferResult::out_of_range;
   if (find_sector_in_ranges(config_.bad_reads, first, count, failed_sector)) return TransferResult::bad_sector;
   if (count == 0) return TransferResult::done;
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<PlainLock> lock(mutex_);
   file_.clear();
   file_.seekg(static_cast<std::streamoff>(first * IMAGE_SECTOR_SIZE));
   file_.read(reinterpret_cast<char*>(data), static_cast<std::streamsize>(count) * IMAGE_SECTOR_SIZE);
@@ -83,7 +83,7 @@ TransferResult ImageDisk::write(std::uint64_t first, std::uint32_t count, const 
   if (check_range(first, count) != TransferResult::done) return TransferResult::out_of_range;
   if (find_sector_in_ranges(config_.bad_writes, first, count, failed_sector)) return TransferResult::bad_sector;
   if (count == 0) return TransferResult::done;
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<PlainLock> lock(mutex_);
   file_.clear();
   file_.seekp(static_cast<std::streamoff>(first * IMAGE_SECTOR_SIZE));
   file_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(count) * IMAGE_SECTOR_SIZE);

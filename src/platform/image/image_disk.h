@@ -7,8 +7,8 @@
 #include <fstream>
 #include <iosfwd>
 #include <memory>
-#include <mutex>
 
+#include "platform/common/plain_lock.h"
 #include "platform/image/image_disks_config.h"
 
 namespace platform {
@@ -48,7 +48,7 @@ class ImageDisk {
   std::fstream file_;
   std::uint64_t sector_count_;
   bool writable_;
-  std::mutex mutex_;  // a disk may be reached from the poster thread too
+  PlainLock mutex_;  // a disk may be reached from the poster thread too
 };
 
 }  // namespace platform
