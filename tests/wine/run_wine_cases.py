@@ -62,7 +62,7 @@ import tomllib
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import run_cases  # noqa: E402  (the Linux runner: disks, checks, output comparison)
 
-BOX_TIMEOUT = 60       # seconds until a box must have appeared
+BOX_TIMEOUT = 60       # seconds until a box must have appeared (--box-timeout)
 PROCESS_TIMEOUT = 300  # seconds for a whole run after its last box
 KEYS = {"ok": "Return", "cancel": "Escape"}
 # The test ASPI layers, each a WNASPI32.DLL under the build folder.
@@ -94,9 +94,12 @@ def visible_window_names():
     return names
 
 
+box_timeout = BOX_TIMEOUT
+
+
 def wait_for_box(caption, process):
     """The X window id of the visible box with exactly this caption, or None."""
-    deadline = time.monotonic() + BOX_TIMEOUT
+    deadline = time.monotonic() + box_timeout
     pattern = caption_pattern(caption)
     while time.monotonic() < deadline:
         window = xdotool("search", "--onlyvisible", "--name", pattern)
@@ -321,10 +324,14 @@ def main():
     parser.add_argument("--shots", help="folder for the box pictures")
     parser.add_argument("--shots-arch", default="win32", help="the build whose boxes are pictured")
     parser.add_argument("--only", help="run only the scenarios whose case name contains this text")
+    parser.add_argument("--box-timeout", type=float, default=BOX_TIMEOUT,
+                        help="seconds a box may take to appear (a full-size disk needs more)")
     parser.add_argument("--layers", default=",".join(LAYERS), help="the test DLLs to run with, comma-separated")
     parser.add_argument("--post-on-refusal", default="never", choices=["never", "inside", "thread"],
                         help="whether and when the paced DLL also posts a request it refused")
     args = parser.parse_args()
+    global box_timeout
+    box_timeout = args.box_timeout
     args.maker = os.path.abspath(args.maker) if args.maker else None
     with open(args.scenarios, "rb") as f:
         scenarios = tomllib.load(f)["scenario"]
