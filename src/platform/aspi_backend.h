@@ -1,9 +1,11 @@
-// The seam below GetASPI32SupportInfo and SendASPI32Command outside Windows.
-// A backend answers the support query and executes request blocks; the
-// exported functions forward to the one that is installed. Without an explicit
-// installation the backend is chosen on first use from the environment:
-// ASPI_DISKS set selects virtual disks backed by image files, otherwise the
-// machine's own SCSI devices are served.
+// The seam below GetASPI32SupportInfo and SendASPI32Command. A backend
+// answers the support query and executes request blocks; the exported
+// functions (dispatch/aspi_dispatch.cpp) forward to the one that is
+// installed. Without an explicit installation the backend is chosen on first
+// use: outside Windows from the environment (ASPI_DISKS set selects virtual
+// disks backed by image files, otherwise the machine's own SCSI devices are
+// served; dispatch/backend_choice.cpp), on Windows from the machine (its
+// WNASPI32.DLL; dispatch/backend_choice_windows.cpp).
 #pragma once
 
 #include <cstdint>
@@ -47,7 +49,7 @@ class AspiBackend {
 // Passing nullptr returns to the choice from the environment.
 void install_aspi_backend(std::unique_ptr<AspiBackend> backend);
 
-// The backend the environment asks for (see above).
+// The backend the environment or, on Windows, the machine offers (see above).
 std::unique_ptr<AspiBackend> make_backend_from_environment();
 
 }  // namespace platform

@@ -5,9 +5,16 @@ Each scenario of scenarios.toml names a case folder of tests/e2e/cases and
 reuses everything it holds: arguments, disks (made by the same disk maker),
 the expected standard output byte for byte, the exit status and the checks
 of the disks afterwards. What the Linux stand-ins do on the console, Wine
-does for real: WNASPI32.DLL is loaded by the program at start-up, and every
-MessageBoxA is a real window that this runner finds by its caption on the
-X display and answers with a key press (Return for OK, Escape for Cancel).
+does for real: WNASPI32.DLL is loaded by the program on its first ASPI call,
+and every MessageBoxA is a real window that this runner finds by its caption
+on the X display and answers with a key press (Return for OK, Escape for
+Cancel).
+
+A scenario with a test DLL runs once with each of the two (LAYERS): the
+prompt one, and the paced one that posts late, keeps a request pending now
+and then and refuses missing targets. Wine reports every DLL it loads
+(WINEDEBUG=+loaddll); the runner checks that WNASPI32.DLL came from the
+program's folder, or was not loaded at all where the scenario says so.
 
 The program is started through a batch file that records the exit code as
 Windows sees it (300 whole) and hands it on to Wine, whose own exit status
@@ -18,8 +25,15 @@ Scenario keys:
   case = "start-no-supported-drive"   the e2e case folder
   name = "..."                        how the scenario is reported (default:
                                       the case name)
-  aspi = "test-dll" | "none"          our test WNASPI32.DLL beside the
-                                      program, or no ASPI layer at all
+  aspi = "test-dll" | "none" | "planted"
+                                      our test WNASPI32.DLLs beside the
+                                      program; no ASPI layer at all; or the
+                                      DLL only where a planted one would lie,
+                                      in the current folder and a folder on
+                                      PATH, the program in a folder of its own
+  loads_dll = false                   WNASPI32.DLL must not be loaded at all
+                                      (default: loaded from the program's
+                                      folder with "test-dll", never otherwise)
   windows_exit = 300                  the exit code Windows sees (default:
                                       the case's expect_exit)
   archs = ["win32"]                   only these builds (default: all)
@@ -48,9 +62,12 @@ import tomllib
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import run_cases  # noqa: E402  (the Linux runner: disks, checks, output comparison)
 
-BOX_TIMEOUT = 60       # seconds until a box must have appeared
+BOX_TIMEOUT = 60       # seconds until a box must have appeared (--box-timeout)
 PROCESS_TIMEOUT = 300  # seconds for a whole run after its last box
 KEYS = {"ok": "Return", "cancel": "Escape"}
+# The test ASPI layers, each a WNASPI32.DLL under the build folder.
+LAYERS = {"prompt": "WNASPI32.DLL", "paced": os.path.join("paced", "WNASPI32.DLL")}
+PROGRAM_FOLDER = {"planted": "program"}  # where tessaly.exe goes, below the work folder
 ERE_SPECIALS = set(".[]()*+?{}|^$\\")
 
 
@@ -77,9 +94,12 @@ def visible_window_names():
     return names
 
 
+box_timeout = BOX_TIMEOUT
+
+
 def wait_for_box(caption, process):
     """The X window id of the visible box with exactly this caption, or None."""
-    deadline = time.monotonic() + BOX_TIMEOUT
+    deadline = time.monotonic() + box_timeout
     pattern = caption_pattern(caption)
     while time.monotonic() < deadline:
         window = xdotool("search", "--onlyvisible", "--name", pattern)
@@ -127,13 +147,16 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def program_env(case, disks, aspi):
+def program_env(case, disks, aspi, work, post_on_refusal):
     env = {k: v for k, v in os.environ.items() if not k.startswith("ASPI_")}
     env.update(case.get("env", {}))
-    env["WINEDEBUG"] = "-all"
-    # Wine has its own WNASPI32.DLL: take ours from the program's folder, or
-    # none at all when the machine is to have no ASPI layer.
-    env["WINEDLLOVERRIDES"] = "wnaspi32=n" if aspi == "test-dll" else "wnaspi32=d"
+    env["WINEDEBUG"] = "-all,+loaddll"
+    # Wine has its own WNASPI32.DLL: take ours (never Wine's), or none at all
+    # when the machine is to have no ASPI layer.
+    env["WINEDLLOVERRIDES"] = "wnaspi32=d" if aspi == "none" else "wnaspi32=n"
+    if aspi == "planted":
+        env["WINEPATH"] = windows_path(os.path.join(work, "on-path"))
+    env["ASPI_POST_ON_REFUSAL"] = post_on_refusal
     entries = []
     for disk, path in zip(case.get("disk", []), disks):
         attrs = disk.get("attrs", "")
@@ -175,12 +198,31 @@ def run_boxes(boxes, answers, process, shots, failures, name):
 # Runs the program with the scenario's arguments and leaves the exit code as
 # Windows reports it in exit-code.txt (redirection first: "echo 0>file"
 # would redirect handle 0).
-LAUNCHER = "@tessaly.exe %*\r\n@>exit-code.txt echo %ERRORLEVEL%\r\n@exit /b %ERRORLEVEL%\r\n"
+def launcher(program_folder):
+    program = program_folder + "\\tessaly.exe" if program_folder else "tessaly.exe"
+    return f"@{program} %*\r\n@>exit-code.txt echo %ERRORLEVEL%\r\n@exit /b %ERRORLEVEL%\r\n"
 
 
-def run_program(work, case, env, boxes, answers, shots, failures, name, out_name):
+def aspi_loads(stderr_path):
+    """The WNASPI32.DLL files Wine reports loading, as Windows paths."""
+    with open(stderr_path, "rb") as f:
+        lines = f.read().decode("latin-1").splitlines()
+    return [line.split('L"', 1)[1].split('"', 1)[0].replace("\\\\", "\\")
+            for line in lines if ":loaddll:" in line and "wnaspi32.dll" in line.lower() and 'L"' in line]
+
+
+def check_aspi_load(name, stderr_path, expected, failures):
+    """expected: the Windows path the DLL must come from, or None for no load."""
+    loads = aspi_loads(stderr_path)
+    want = [expected] if expected else []
+    if [p.lower() for p in loads] != [p.lower() for p in want]:
+        failures.append(f"{name}: WNASPI32.DLL loaded from {loads!r}, expected {want!r}")
+
+
+def run_program(work, case, env, boxes, answers, shots, failures, name, out_name, dll_from):
     """One run under Wine with its boxes; returns (stdout bytes, Wine's exit
-    status, the exit code Windows saw or None)."""
+    status, the exit code Windows saw or None). `dll_from` is where
+    WNASPI32.DLL must be loaded from (None: not at all)."""
     out_path = os.path.join(work, out_name)
     code_path = os.path.join(work, "exit-code.txt")
     if os.path.exists(code_path):
@@ -195,6 +237,7 @@ def run_program(work, case, env, boxes, answers, shots, failures, name, out_name
             failures.append(f"{name}: still running; visible windows {visible_window_names()!r}")
             process.kill()
             process.wait()
+    check_aspi_load(name, out_path + ".stderr", dll_from, failures)
     with open(out_path, "rb") as f:
         got = f.read()
     windows_code = None
@@ -204,20 +247,40 @@ def run_program(work, case, env, boxes, answers, shots, failures, name, out_name
     return got, process.returncode, windows_code
 
 
-def run_scenario(scenario, args, arch_dir, arch):
-    name = f"{arch}/{scenario.get('name', scenario['case'])}"
+def place_files(work, arch_dir, aspi, layer):
+    """The program, its launcher and the test DLL where the scenario wants
+    them; returns where the DLL must be loaded from (None: nowhere)."""
+    program_folder = PROGRAM_FOLDER.get(aspi, "")
+    os.makedirs(os.path.join(work, program_folder), exist_ok=True)
+    shutil.copy(os.path.join(arch_dir, "tessaly.exe"), os.path.join(work, program_folder))
+    with open(os.path.join(work, "run.bat"), "w", newline="") as f:
+        f.write(launcher(program_folder))
+    if layer is None:
+        return None
+    dll = os.path.join(arch_dir, LAYERS[layer])
+    if aspi == "planted":
+        # Where an ordinary search would find it: the current folder and PATH.
+        shutil.copy(dll, work)
+        os.makedirs(os.path.join(work, "on-path"))
+        shutil.copy(dll, os.path.join(work, "on-path"))
+        return None
+    shutil.copy(dll, work)
+    return windows_path(os.path.join(work, "WNASPI32.DLL"))
+
+
+def run_scenario(scenario, args, arch_dir, arch, layer):
+    label = scenario.get("name", scenario["case"])
+    name = f"{arch}/{layer}/{label}" if layer else f"{arch}/{label}"
     case_dir = os.path.join(args.cases, scenario["case"])
     with open(os.path.join(case_dir, "case.toml"), "rb") as f:
         case = tomllib.load(f)
-    work = os.path.join(args.work, arch, scenario.get("name", scenario["case"]).replace(" ", "-"))
+    work = os.path.join(args.work, arch, layer or "", label.replace(" ", "-"))
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
-    shutil.copy(os.path.join(arch_dir, "tessaly.exe"), work)
-    with open(os.path.join(work, "run.bat"), "w", newline="") as f:
-        f.write(LAUNCHER)
     aspi = scenario.get("aspi", "test-dll")
-    if aspi == "test-dll":
-        shutil.copy(os.path.join(arch_dir, "WNASPI32.DLL"), work)
+    dll_from = place_files(work, arch_dir, aspi, layer)
+    if not scenario.get("loads_dll", True):
+        dll_from = None
 
     disks = [os.path.join(work, f"disk{i}.img") for i in range(len(case.get("disk", [])))]
     for disk, path in zip(case.get("disk", []), disks):
@@ -225,11 +288,12 @@ def run_scenario(scenario, args, arch_dir, arch):
     before = [run_cases.sha256(p) for p in disks]
 
     failures = []
-    env = program_env(case, disks, aspi)
+    env = program_env(case, disks, aspi, work, args.post_on_refusal)
     boxes = scenario.get("boxes", [])
     answers = box_answers(boxes, case.get("answers", "").split("\n"))
-    shots = args.shots if arch == args.shots_arch else None
-    got, status, windows_code = run_program(work, case, env, boxes, answers, shots, failures, name, "stdout")
+    shots = args.shots if arch == args.shots_arch and layer in (None, "prompt") else None
+    got, status, windows_code = run_program(work, case, env, boxes, answers, shots, failures, name, "stdout",
+                                            dll_from)
     run_cases.compare_output(name, got, os.path.join(case_dir, case.get("expected", "expected.out")), failures)
     if status != case["expect_exit"]:
         failures.append(f"{name}: Wine exit status {status}, expected {case['expect_exit']}")
@@ -246,7 +310,7 @@ def run_scenario(scenario, args, arch_dir, arch):
     if "second_run" in case:
         second = [{"caption": c} for c in scenario.get("second_run_boxes", [])]
         got, _, _ = run_program(work, case, env, second, ["cancel"] * len(second), None, failures,
-                                name + " (second run)", "stdout-second")
+                                name + " (second run)", "stdout-second", dll_from)
         run_cases.compare_output(name + " (second run)", got, os.path.join(case_dir, case["second_run"]), failures)
     return failures
 
@@ -262,7 +326,14 @@ def main():
     parser.add_argument("--shots", help="folder for the box pictures")
     parser.add_argument("--shots-arch", default="win32", help="the build whose boxes are pictured")
     parser.add_argument("--only", help="run only the scenarios whose case name contains this text")
+    parser.add_argument("--box-timeout", type=float, default=BOX_TIMEOUT,
+                        help="seconds a box may take to appear (a full-size disk needs more)")
+    parser.add_argument("--layers", default=",".join(LAYERS), help="the test DLLs to run with, comma-separated")
+    parser.add_argument("--post-on-refusal", default="never", choices=["never", "inside", "thread"],
+                        help="whether and when the paced DLL also posts a request it refused")
     args = parser.parse_args()
+    global box_timeout
+    box_timeout = args.box_timeout
     args.maker = os.path.abspath(args.maker) if args.maker else None
     with open(args.scenarios, "rb") as f:
         scenarios = tomllib.load(f)["scenario"]
@@ -275,10 +346,13 @@ def main():
         for scenario in scenarios:
             if arch not in scenario.get("archs", [arch]):
                 continue
-            started = time.monotonic()
-            failures = run_scenario(scenario, args, arch_dir, arch)
-            took = time.monotonic() - started
-            tally.report(f"{arch}/{scenario.get('name', scenario['case'])} ({took:.1f} s)", failures)
+            layers = [None] if scenario.get("aspi", "test-dll") == "none" else args.layers.split(",")
+            for layer in layers:
+                started = time.monotonic()
+                failures = run_scenario(scenario, args, arch_dir, arch, layer)
+                took = time.monotonic() - started
+                label = "/".join(filter(None, [arch, layer, scenario.get("name", scenario["case"])]))
+                tally.report(f"{label} ({took:.1f} s)", failures)
     return tally.close()
 
 

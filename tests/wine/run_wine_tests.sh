@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# The Windows stage: cross-builds tessaly.exe and the test WNASPI32.DLL for
-# i686 and x86_64, runs the Windows platform unit tests under Wine, then the
-# end-to-end scenarios of scenarios.toml with real message boxes on a
-# headless X server, answered with xdotool. Box pictures go to docs/boxes/.
+# The Windows stage: cross-builds tessaly.exe and the two test WNASPI32.DLLs
+# for i686 and x86_64, checks both programs' imports against their oldest
+# Windows (check_imports.py), runs the Windows platform unit tests under Wine,
+# then the end-to-end scenarios of scenarios.toml with each test DLL and real
+# message boxes on a headless X server, answered with xdotool. Box pictures go to docs/boxes/.
 #
 # Environment (all optional):
 #   TESSALY_WIN32_BUILD, TESSALY_WIN64_BUILD   cross build folders
 #   TESSALY_HOST_BUILD   native build folder for the disk maker
 #   TESSALY_WINE_WORK    Wine prefix and scenario work folders
 #   TESSALY_SHOTS        where the box pictures go ("" for none)
+#   TESSALY_POST_ON_REFUSAL  whether the paced test DLL also posts a request
+#                        it refused: never (default), inside (before
+#                        SendASPI32Command returns) or thread (afterwards)
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
 win32_build="${TESSALY_WIN32_BUILD:-$repo/build-win32}"
@@ -23,10 +27,15 @@ step "cross builds (i686, x86_64) and the disk maker"
 for arch in i686:"$win32_build" x86_64:"$win64_build"; do
   cmake -S "$repo" -B "${arch#*:}" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-${arch%%:*}.cmake" \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "${arch#*:}" -j2 --target tessaly test_wnaspi32 test_half_aspi win32_platform_tests
+  cmake --build "${arch#*:}" -j2 --target tessaly test_wnaspi32 test_paced_wnaspi32 test_half_aspi \
+        win32_platform_tests
 done
 cmake -S "$repo" -B "$host_build" -DTESSALY_TESTS=OFF >/dev/null
 cmake --build "$host_build" -j2 --target tessaly-mkdisk
+
+status=0
+step "imports of both programs against their oldest Windows"
+python3 "$repo/tests/wine/check_imports.py" "$win32_build/tessaly.exe" "$win64_build/tessaly.exe" || status=1
 
 # Wine's 32-bit loader needs a kernel that runs 32-bit programs. Where the
 # kernel was built without that, the 64-bit loader alone serves the 64-bit
@@ -69,7 +78,6 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 wineserver -p 2>/dev/null || true  # one server for all runs: each start then takes well under a second
 
-status=0
 for build in "${builds_to_run[@]}"; do
   step "Windows platform unit tests: $build"
   (cd "$build" && WINEDLLOVERRIDES=wnaspi32=n wine win32_platform_tests.exe --gtest_brief=1) || status=1
@@ -79,7 +87,7 @@ step "end-to-end scenarios under Wine"
 python3 "$repo/tests/wine/run_wine_cases.py" \
   --scenarios "$repo/tests/wine/scenarios.toml" --cases "$repo/tests/e2e/cases" \
   --maker "$host_build/tessaly-mkdisk" --work "$work/cases" \
-  ${shots:+--shots "$shots"} \
+  ${shots:+--shots "$shots"} --post-on-refusal "${TESSALY_POST_ON_REFUSAL:-never}" \
   "${arches_to_run[@]}" || status=1
 
 exit $status

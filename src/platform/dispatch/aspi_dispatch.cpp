@@ -1,22 +1,25 @@
 // GetASPI32SupportInfo and SendASPI32Command: both forward to the one
-// installed backend, chosen from the environment on first use.
+// installed backend, chosen on first use (aspi_backend.h). The same on every
+// platform.
+#include <memory>
 #include <mutex>
 
 #include "platform/aspi_backend.h"
+#include "platform/common/plain_lock.h"
 #include "platform/dispatch/backend_choice.h"
 #include "platform/wnaspi32.h"
 
 namespace platform {
 namespace {
 
-std::mutex backend_mutex;
+PlainLock backend_mutex;
 // Shared so that a request in flight keeps its backend alive even if a test
 // installs another one meanwhile. Destroyed at exit, which lets an
 // asynchronous backend finish and join its thread.
 std::shared_ptr<AspiBackend> installed_backend;
 
 std::shared_ptr<AspiBackend> current_backend() {
-  std::lock_guard<std::mutex> lock(backend_mutex);
+  std::lock_guard<PlainLock> lock(backend_mutex);
   if (!installed_backend) installed_backend = make_backend_from_environment();
   return installed_backend;
 }
@@ -26,7 +29,7 @@ std::shared_ptr<AspiBackend> current_backend() {
 void install_aspi_backend(std::unique_ptr<AspiBackend> backend) {
   std::shared_ptr<AspiBackend> previous;
   {
-    std::lock_guard<std::mutex> lock(backend_mutex);
+    std::lock_guard<PlainLock> lock(backend_mutex);
     previous = std::move(installed_backend);
     installed_backend = std::move(backend);
   }

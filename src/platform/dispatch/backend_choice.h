@@ -1,4 +1,6 @@
-// Environment lookups of the stand-in ASPI layer (see backend_choice.cpp).
+// The settings of the backend choice: the stand-in ASPI layer's environment
+// lookups (backend_choice.cpp); the Windows program has none
+// (backend_choice_windows.cpp).
 #pragma once
 
 #include <cstdint>

@@ -2,14 +2,15 @@
 // job runs a fixed delay after it was handed over, so that the requester has
 // long returned from SendASPI32Command and is really waiting. Jobs run one
 // at a time, in the order given.
+//
+// The thread itself is the platform's: std::thread on POSIX
+// (async_poster_posix.cpp), a Win32 thread in the Windows build, whose C++ run-time
+// has no std::thread (async_poster_windows.cpp).
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
-#include <thread>
+#include <memory>
 
 namespace platform {
 
@@ -28,19 +29,8 @@ class AsyncPoster {
   void submit(Job job);
 
  private:
-  struct Queued {
-    std::chrono::steady_clock::time_point due;
-    Job job;
-  };
-
-  void run();
-
-  const std::chrono::microseconds delay_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Queued> queue_;
-  bool stopping_ = false;
-  std::thread worker_;  // last: starts once everything above exists
+  struct Worker;
+  std::unique_ptr<Worker> worker_;
 };
 
 }  // namespace platform

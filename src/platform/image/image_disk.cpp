@@ -70,7 +70,7 @@ TransferResult ImageDisk::read(std::uint64_t first, std::uint32_t count, std::ui
   if (check_range(first, count) != TransferResult::done) return TransferResult::out_of_range;
   if (find_sector_in_ranges(config_.bad_reads, first, count, failed_sector)) return TransferResult::bad_sector;
   if (count == 0) return TransferResult::done;
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<PlainLock> lock(mutex_);
   file_.clear();
   file_.seekg(static_cast<std::streamoff>(first * IMAGE_SECTOR_SIZE));
   file_.read(reinterpret_cast<char*>(data), static_cast<std::streamsize>(count) * IMAGE_SECTOR_SIZE);
@@ -88,7 +88,7 @@ TransferResult ImageDisk::write(std::uint64_t first, std::uint32_t count, const 
   if (check_range(first, count) != TransferResult::done) return TransferResult::out_of_range;
   if (find_sector_in_ranges(config_.bad_writes, first, count, failed_sector)) return TransferResult::bad_sector;
   if (count == 0) return TransferResult::done;
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<PlainLock> lock(mutex_);
   file_.clear();
   file_.seekp(static_cast<std::streamoff>(first * IMAGE_SECTOR_SIZE));
   file_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(count) * IMAGE_SECTOR_SIZE);
@@ -104,7 +104,7 @@ TransferResult ImageDisk::write(std::uint64_t first, std::uint32_t count, const 
 // The stream has handed its bytes to the system; a descriptor of our own on
 // the same file flushes them to the device.
 std::string ImageDisk::make_durable() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<PlainLock> lock(mutex_);
   file_.flush();
   const int fd = ::open(config_.path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::strerror(errno);

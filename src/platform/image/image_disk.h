@@ -7,9 +7,9 @@
 #include <fstream>
 #include <iosfwd>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "platform/common/plain_lock.h"
 #include "platform/image/image_disks_config.h"
 
 namespace platform {
@@ -55,7 +55,7 @@ class ImageDisk {
   std::uint64_t sector_count_;
   bool writable_;
   bool written_ = false;
-  std::mutex mutex_;  // a disk may be reached from the poster thread too
+  PlainLock mutex_;  // a disk may be reached from the poster thread too
 };
 
 }  // namespace platform

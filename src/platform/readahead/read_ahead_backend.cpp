@@ -8,7 +8,7 @@
 
 #include "platform/common/srb_outcome.h"
 #include "platform/readahead/posting_watch.h"
-#include "platform/readahead/sector_windows.h"
+#include "platform/readahead/window_set.h"
 #include "platform/win32_api.h"
 
 namespace platform {

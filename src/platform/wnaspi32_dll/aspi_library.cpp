@@ -1,23 +1,76 @@
 #include "platform/wnaspi32_dll/aspi_library.h"
 
+#include <string>
+
 namespace platform {
 
 namespace {
 
 // GetProcAddress hands back a generic FARPROC; going through void (*)()
 // says that the real signature is known to the caller, which casts it to the
-// published one of the ordinal.
+// published one.
 using AnyProc = void (*)();
+using SetDllDirectoryProc = BOOL(WINAPI*)(LPCSTR);
+
+AnyProc kernel32_entry(const char* name) {
+  return reinterpret_cast<AnyProc>(GetProcAddress(GetModuleHandleA("KERNEL32.DLL"), name));
+}
 
 AnyProc ordinal_entry(HMODULE module, WORD ordinal) {
   return reinterpret_cast<AnyProc>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal)));
 }
 
+// AddDllDirectory came with the loader that understands the
+// LOAD_LIBRARY_SEARCH_* flags: where it exists, so do they.
+bool search_flags_understood() { return kernel32_entry("AddDllDirectory") != nullptr; }
+
+// A folder name with its trailing backslash, or "" if Windows could not
+// give it whole.
+std::string folder_of_program() {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return "";
+  const std::string program(path, length);
+  return program.substr(0, program.find_last_of("\\/") + 1);
+}
+
+std::string system_folder() {
+  char path[MAX_PATH];
+  const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return "";
+  return std::string(path, length) + "\\";
+}
+
+HMODULE load_by_search_flags(const char* file_name) {
+  return LoadLibraryExA(file_name, nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+HMODULE load_by_full_paths(const char* file_name) {
+  // A full path settles where the layer itself comes from; SetDllDirectoryA
+  // (XP SP1 on) also keeps the current folder out of the search for the
+  // DLLs that the layer loads in turn.
+  if (auto set_dll_directory = reinterpret_cast<SetDllDirectoryProc>(kernel32_entry("SetDllDirectoryA"))) {
+    set_dll_directory("");
+  }
+  for (const std::string& folder : {folder_of_program(), system_folder()}) {
+    if (folder.empty()) continue;
+    if (HMODULE module = LoadLibraryA((folder + file_name).c_str())) return module;
+  }
+  return nullptr;
+}
+
+HMODULE load_from_safe_folders(const char* file_name, LibrarySearch search) {
+  if (search == LibrarySearch::as_the_system_allows) {
+    search = search_flags_understood() ? LibrarySearch::search_flags : LibrarySearch::full_paths;
+  }
+  return search == LibrarySearch::search_flags ? load_by_search_flags(file_name) : load_by_full_paths(file_name);
+}
+
 }  // namespace
 
-AspiLibrary load_aspi_library(const char* file_name) {
+AspiLibrary load_aspi_library(const char* file_name, LibrarySearch search) {
   AspiLibrary library;
-  library.module = LoadLibraryA(file_name);
+  library.module = load_from_safe_folders(file_name, search);
   if (library.module == nullptr) return library;
   library.get_support_info =
       reinterpret_cast<GetSupportInfoProc>(ordinal_entry(library.module, GET_SUPPORT_INFO_ORDINAL));

@@ -1,6 +1,10 @@
 // WNASPI32.DLL as the program finds it: the module and the two entry points
 // that ASPI for Win32 exports by ordinal (1 GetASPI32SupportInfo,
 // 2 SendASPI32Command). Both are __cdecl, as the interface publishes them.
+//
+// A disk tool runs with an administrator's rights, so the DLL is taken only
+// from the program's own folder or the system folder, never from the current
+// folder or a folder on PATH, where anyone could have planted one.
 #pragma once
 
 #include <windows.h>
@@ -20,6 +24,16 @@ constexpr WORD SEND_COMMAND_ORDINAL = 2;
 // SS_COMP. Start-up reads exactly this combination as "ASPI absent".
 constexpr aspi_types::DWORD ASPI_ABSENT_SUPPORT_WORD = SS_COMP << 8;
 
+// How the two folders are searched. Windows 7 with the 2011 loader update
+// and every later Windows take the folders as LoadLibraryExA search flags;
+// older ones (98 SE to Vista) know no such flags, so the DLL is loaded by
+// its full path in each folder in turn.
+enum class LibrarySearch {
+  as_the_system_allows,  // search flags where understood, else full paths
+  search_flags,
+  full_paths,
+};
+
 struct AspiLibrary {
   HMODULE module = nullptr;
   GetSupportInfoProc get_support_info = nullptr;
@@ -28,15 +42,13 @@ struct AspiLibrary {
   bool usable() const { return get_support_info != nullptr && send_command != nullptr; }
 };
 
-// Loads `file_name` and takes both ordinals. A DLL that cannot be loaded, or
-// lacks either ordinal, gives an unusable record (and is released again).
-AspiLibrary load_aspi_library(const char* file_name);
+// Loads `file_name` from the program's folder, else the system folder, and
+// takes both ordinals. A DLL found in neither, or lacking either ordinal,
+// gives an unusable record (and is released again).
+AspiLibrary load_aspi_library(const char* file_name,
+                              LibrarySearch search = LibrarySearch::as_the_system_allows);
 
 // Releases a library taken with load_aspi_library and clears the record.
 void unload_aspi_library(AspiLibrary& library);
-
-// The library loaded at process start-up (ASPI_LIBRARY_NAME, searched the
-// usual Windows way: the program's folder first, then the system folders).
-const AspiLibrary& startup_aspi_library();
 
 }  // namespace platform

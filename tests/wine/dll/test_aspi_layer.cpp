@@ -1,26 +1,52 @@
 // WNASPI32.DLL for the tests under Wine: the image disks of the Linux
-// stand-in, served behind the two ordinals of ASPI for Win32.
+// stand-in, served behind the two ordinals of ASPI for Win32. Built twice:
 //
-// It reads the same settings as the stand-in (ASPI_DISKS, and ASPI_SUPPORT
-// to force a support word). Like a real adapter, and unlike the stand-in's
-// default, it completes every SCSI request on a thread of its own:
-// SendASPI32Command queues the block and returns SS_PENDING, and the layer's
-// thread executes it and calls the posting routine, so the program under
-// test always goes through its 1 ms completion wait. Disks marked "async"
-// add the stand-in's own delay on top.
+// - the prompt layer (WNASPI32.DLL): completes every SCSI request on a
+//   thread of its own, as soon as that thread picks it up: SendASPI32Command
+//   queues the block and returns SS_PENDING, and the layer's thread executes
+//   it and calls the posting routine, so the program under test always goes
+//   through its 1 ms completion wait. A target without a disk is answered
+//   the same way, with SS_NO_DEVICE posted.
+// - the paced layer (paced/WNASPI32.DLL, TEST_LAYER_PACED), which behaves as
+//   the examples of the published interface do where the prompt one does
+//   not: its thread posts each request 1 ms after it was sent, one request
+//   in PACED_LONG_EVERY is kept pending for PACED_LONG_MS more, and a request
+//   to a target without a disk is refused at once with SS_NO_DEVICE. Such a
+//   layer may also post the refused request; ASPI_POST_ON_REFUSAL says
+//   whether and when: "inside" (before SendASPI32Command returns), "thread"
+//   (from the layer's thread, afterwards), unset or anything else: never.
+//
+// Both read the same settings as the stand-in (ASPI_DISKS, and ASPI_SUPPORT
+// to force a support word). Disks marked "async" add the stand-in's own delay
+// on top.
+#include <windows.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/aspi_backend.h"
+#include "platform/common/number_text.h"
+#include "platform/common/srb_outcome.h"
 #include "platform/image/async_poster.h"
 #include "platform/image/image_backend.h"
-#include "platform/common/number_text.h"
+#include "platform/image/image_disks_config.h"
 #include "platform/wnaspi32.h"
 
 namespace {
+
+#ifdef TEST_LAYER_PACED
+constexpr bool PACED = true;
+#else
+constexpr bool PACED = false;
+#endif
+constexpr std::chrono::microseconds PACED_POST_DELAY{1000};
+constexpr unsigned PACED_LONG_EVERY = 256;
+constexpr DWORD PACED_LONG_MS = 50;
 
 std::string environment_text(const char* name) {
   const char* value = std::getenv(name);
@@ -40,12 +66,30 @@ bool forced_support_word(aspi_types::DWORD& word) {
   return true;
 }
 
+// Where the paced layer has a disk: adapter and target of every entry.
+std::vector<std::pair<int, int>> disk_places(const std::string& settings) {
+  std::ostringstream ignored;  // the backend has reported bad entries already
+  std::vector<std::pair<int, int>> places;
+  for (const auto& config : platform::parse_image_disks(settings, ignored)) {
+    places.emplace_back(config.host_adapter, config.target_id);
+  }
+  return places;
+}
+
 struct TestLayer {
-  std::unique_ptr<platform::AspiBackend> disks =
-      platform::make_image_backend(environment_text("ASPI_DISKS"), std::cerr);
-  // Requests run as soon as the thread picks them up; the requester has
-  // usually gone to sleep by then.
-  platform::AsyncPoster completer{std::chrono::milliseconds(0)};
+  const std::string settings = environment_text("ASPI_DISKS");
+  std::unique_ptr<platform::AspiBackend> disks = platform::make_image_backend(settings, std::cerr);
+  const std::vector<std::pair<int, int>> places = disk_places(settings);
+  const std::string post_on_refusal = environment_text("ASPI_POST_ON_REFUSAL");
+  unsigned sent = 0;
+  platform::AsyncPoster completer{PACED ? PACED_POST_DELAY : std::chrono::microseconds(0)};
+
+  bool has_disk(const SRB_ExecSCSICmd& srb) const {
+    for (const auto& place : places) {
+      if (srb.SRB_Lun == 0 && place.first == srb.SRB_HaId && place.second == srb.SRB_Target) return true;
+    }
+    return false;
+  }
 };
 
 // Built on the first call, from the environment of that moment, and never
@@ -55,6 +99,16 @@ struct TestLayer {
 TestLayer& layer() {
   static TestLayer* const instance = new TestLayer;
   return *instance;
+}
+
+aspi_types::DWORD refuse_missing_target(TestLayer& test_layer, SRB_ExecSCSICmd* srb) {
+  platform::set_adapter_outcome(*srb, SS_NO_DEVICE, platform::HASTAT_SEL_TO);
+  if (test_layer.post_on_refusal == "inside") {
+    platform::post_completion(*srb);
+  } else if (test_layer.post_on_refusal == "thread") {
+    test_layer.completer.submit([srb] { platform::post_completion(*srb); });
+  }
+  return SS_NO_DEVICE;
 }
 
 }  // namespace
@@ -74,8 +128,13 @@ aspi_types::DWORD __cdecl test_aspi_send_command(LPSRB request) {
   TestLayer& test_layer = layer();
   // Commands other than SC_EXEC_SCSI_CMD are refused at once, unposted.
   if (srb->SRB_Cmd != SC_EXEC_SCSI_CMD) return test_layer.disks->send(*srb);
+  if (PACED && !test_layer.has_disk(*srb)) return refuse_missing_target(test_layer, srb);
+  const bool long_one = PACED && ++test_layer.sent % PACED_LONG_EVERY == 0;
   srb->SRB_Status = SS_PENDING;
-  test_layer.completer.submit([&test_layer, srb] { test_layer.disks->send(*srb); });
+  test_layer.completer.submit([&test_layer, srb, long_one] {
+    if (long_one) Sleep(PACED_LONG_MS);
+    test_layer.disks->send(*srb);
+  });
   return SS_PENDING;
 }
 

@@ -50,14 +50,45 @@ TEST(AspiLibraryLoading, OrdinalsAreThePublishedEntryPoints) {
   EXPECT_FALSE(library.usable());
 }
 
-TEST(AspiLibraryLoading, StartupLoadsTheLayerBesideTheProgram) {
-  const platform::AspiLibrary& library = platform::startup_aspi_library();
+// A DLL planted in the current folder (or a folder on PATH) must never be
+// taken, whichever way the folders are searched; the plain LoadLibraryA of
+// the same name, which does search the current folder, shows the plant works.
+class PlantedLibrary : public testing::TestWithParam<platform::LibrarySearch> {
+ protected:
+  void SetUp() override {
+    char folder[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, folder);
+    original_folder_ = folder;
+    CreateDirectoryA("planted", nullptr);
+    ASSERT_TRUE(CopyFileA("WNASPI32.DLL", "planted\\PLANTED.DLL", FALSE));
+    ASSERT_TRUE(SetCurrentDirectoryA("planted"));
+  }
+  void TearDown() override { SetCurrentDirectoryA(original_folder_.c_str()); }
+
+  std::string original_folder_;
+};
+
+TEST_P(PlantedLibrary, LibraryInTheCurrentFolderIsIgnored) {
+  platform::AspiLibrary library = platform::load_aspi_library("PLANTED.DLL", GetParam());
+  EXPECT_EQ(library.module, nullptr);
+  EXPECT_EQ(GetModuleHandleA("PLANTED.DLL"), nullptr);
+  HMODULE plain = LoadLibraryA("PLANTED.DLL");
+  EXPECT_NE(plain, nullptr) << "the plant is where an ordinary search finds it";
+  if (plain != nullptr) FreeLibrary(plain);
+}
+
+TEST_P(PlantedLibrary, LibraryBesideTheProgramIsTaken) {
+  platform::AspiLibrary library = platform::load_aspi_library("WNASPI32.DLL", GetParam());
   ASSERT_TRUE(library.usable());
   const std::string program = module_file_name(nullptr);
   const std::string folder = program.substr(0, program.find_last_of("\\/") + 1);
   EXPECT_TRUE(ends_with_ignoring_case(module_file_name(library.module), folder + "WNASPI32.DLL"))
       << module_file_name(library.module);
 }
+
+INSTANTIATE_TEST_SUITE_P(BothSearches, PlantedLibrary,
+                         testing::Values(platform::LibrarySearch::search_flags,
+                                         platform::LibrarySearch::full_paths));
 
 TEST(AspiSupportProbe, SupportWordComesFromTheLayer) {
   // Adapters 0 and 1 hold disks: count 2, status SS_COMP.

@@ -1,4 +1,4 @@
-#include "platform/readahead/sector_windows.h"
+#include "platform/readahead/window_set.h"
 
 #include <algorithm>
 #include <cstring>
