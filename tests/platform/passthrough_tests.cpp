@@ -55,7 +55,7 @@ class ScriptedWindows final : public Win32Io {
 
   Handle open(const std::string& path, bool, std::uint32_t& error) override {
     opened.push_back(path);
-    error = ERROR_FILE_NOT_FOUND;
+    error = WIN_ERROR_FILE_NOT_FOUND;
     if (auto it = disks.find(path); it != disks.end()) error = it->second.open_error;
     for (const FakeVolume& volume : volumes) error = volume.path == path ? 0 : error;
     if (error != 0) return nullptr;
@@ -69,40 +69,40 @@ class ScriptedWindows final : public Win32Io {
     const FakeVolume* volume = nullptr;
     for (const FakeVolume& v : volumes) volume = v.path == path ? &v : volume;
     switch (code) {
-      case IOCTL_SCSI_GET_ADDRESS:
-        if (!disks.at(path).addressed) return ERROR_INVALID_FUNCTION;
+      case WIN_IOCTL_SCSI_GET_ADDRESS:
+        if (!disks.at(path).addressed) return WIN_ERROR_INVALID_FUNCTION;
         *static_cast<ScsiAddress*>(out) = disks.at(path).address;
         returned = sizeof(ScsiAddress);
         return 0;
-      case IOCTL_STORAGE_GET_DEVICE_NUMBER:
-        return ERROR_INVALID_FUNCTION;  // the number comes from the name
-      case IOCTL_STORAGE_QUERY_PROPERTY:
-        if (!disks.at(path).described) return ERROR_INVALID_FUNCTION;
+      case WIN_IOCTL_STORAGE_GET_DEVICE_NUMBER:
+        return WIN_ERROR_INVALID_FUNCTION;  // the number comes from the name
+      case WIN_IOCTL_STORAGE_QUERY_PROPERTY:
+        if (!disks.at(path).described) return WIN_ERROR_INVALID_FUNCTION;
         EXPECT_EQ(static_cast<StoragePropertyQuery*>(in)->PropertyId, STORAGE_ADAPTER_PROPERTY);
         *static_cast<StorageAdapterDescriptor*>(out) = disks.at(path).adapter;
         returned = sizeof(StorageAdapterDescriptor);
         return 0;
-      case IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS: {
+      case WIN_IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS: {
         auto* extents = static_cast<VolumeDiskExtents*>(out);
         extents->NumberOfDiskExtents = 1;
         extents->Extents[0].DiskNumber = volume->disk;
         returned = sizeof(VolumeDiskExtents);
         return 0;
       }
-      case FSCTL_LOCK_VOLUME:
+      case WIN_FSCTL_LOCK_VOLUME:
         log.push_back("lock " + path);
         return volume->lock_error;
-      case FSCTL_DISMOUNT_VOLUME:
+      case WIN_FSCTL_DISMOUNT_VOLUME:
         log.push_back("dismount " + path);
         return 0;
-      case IOCTL_DISK_UPDATE_PROPERTIES:
+      case WIN_IOCTL_DISK_UPDATE_PROPERTIES:
         log.push_back("update " + path);
         return 0;
-      case IOCTL_SCSI_PASS_THROUGH_DIRECT:
+      case WIN_IOCTL_SCSI_PASS_THROUGH_DIRECT:
         return pass_through(path, *static_cast<ScsiPassThroughDirectWithSense*>(in));
     }
     ADD_FAILURE() << "unexpected control code " << code;
-    return ERROR_INVALID_FUNCTION;
+    return WIN_ERROR_INVALID_FUNCTION;
   }
   void close(Handle handle) override { closed.push_back(path_of(handle)); }
   std::vector<std::string> lettered_volumes() override {
@@ -123,7 +123,7 @@ class ScriptedWindows final : public Win32Io {
                     sptd.DataBuffer, sptd.TimeOutValue});
     log.push_back("command " + path);
     if (call_error != 0) return call_error;
-    if (sptd.DataIn == SCSI_IOCTL_DATA_IN) std::memset(sptd.DataBuffer, fill, sptd.DataTransferLength);
+    if (sptd.DataIn == WIN_SCSI_IOCTL_DATA_IN) std::memset(sptd.DataBuffer, fill, sptd.DataTransferLength);
     sptd.ScsiStatus = scsi_status;
     std::memcpy(block.sense, sense.data(), sense.size());
     sptd.SenseInfoLength = static_cast<std::uint8_t>(sense.size());
@@ -178,7 +178,7 @@ class PassThrough : public ::testing::Test {
 
 TEST_F(PassThrough, DisksBecomeAdaptersByPortAndPathInSortedOrder) {
   add_disk(0, 2, 0, 0);                                              // adapter 1, target 0
-  windows->disks[drive(1)].open_error = ERROR_ACCESS_DENIED;         // named, left out
+  windows->disks[drive(1)].open_error = WIN_ERROR_ACCESS_DENIED;         // named, left out
   add_disk(2, 1, 0, 3);                                              // adapter 0, target 3
   windows->disks[drive(3)].addressed = false;                        // adapter 2 of its own
   add_disk(4, 2, 0, 1, 1);                                           // LUN 1: not served
@@ -210,7 +210,7 @@ TEST_F(PassThrough, DisksBecomeAdaptersByPortAndPathInSortedOrder) {
 
 TEST_F(PassThrough, NoDiskMeansNoAspiAndOnlyRefusedDisksMeanNoAdapters) {
   EXPECT_EQ(backend()->support_info(), std::uint32_t{SS_COMP} << 8);
-  windows->disks[drive(0)].open_error = ERROR_ACCESS_DENIED;
+  windows->disks[drive(0)].open_error = WIN_ERROR_ACCESS_DENIED;
   EXPECT_EQ(backend()->support_info(), std::uint32_t{SS_NO_ADAPTERS} << 8);
 }
 
@@ -229,7 +229,7 @@ TEST_F(PassThrough, TheBlockCarriesTheCommandAndAnAlignedBuffer) {
   auto aligned = request(0, 0, rw10(0x28, 7, 1), data, 512);
   aspi->send(aligned);
   EXPECT_EQ(windows->sent.back().buffer, data);
-  EXPECT_EQ(windows->sent.back().data_in, SCSI_IOCTL_DATA_IN);
+  EXPECT_EQ(windows->sent.back().data_in, WIN_SCSI_IOCTL_DATA_IN);
   EXPECT_EQ(windows->sent.back().timeout, 20u);
   // A buffer off the adapter's alignment travels through an aligned copy,
   // both ways.
@@ -243,7 +243,7 @@ TEST_F(PassThrough, TheBlockCarriesTheCommandAndAnAlignedBuffer) {
   auto write = request(0, 0, rw10(0x2A, 9, 1), data + 4, 512);
   aspi->send(write);
   EXPECT_EQ(write.SRB_Status, SS_COMP);
-  EXPECT_EQ(windows->sent.back().data_in, SCSI_IOCTL_DATA_OUT);
+  EXPECT_EQ(windows->sent.back().data_in, WIN_SCSI_IOCTL_DATA_OUT);
   EXPECT_EQ(static_cast<std::uint8_t*>(windows->sent.back().buffer)[511], 0xC3);
 }
 
@@ -278,10 +278,10 @@ TEST_F(PassThrough, OutcomesMapToAspiStatus) {
       {"short INQUIRY is fine", 0, 0, 6, 0x12, SS_COMP, 0, 0, 0},
       {"medium error", 0, 2, 0, 0x28, SS_ERR, 0, 2, 0x03},
       {"busy", 0, 8, 0, 0x28, SS_ERR, 0, 8, 0},
-      {"timeout", ERROR_SEM_TIMEOUT, 0, 0, 0x28, SS_ERR, HASTAT_COMMAND_TIMEOUT, 0, 0},
-      {"unplugged", ERROR_DEVICE_NOT_CONNECTED, 0, 0, 0x28, SS_NO_DEVICE, 0, 0, 0},
-      {"write into a mounted volume", ERROR_ACCESS_DENIED, 0, 0, 0x2A, SS_ERR, 0, 2, 0x07},
-      {"other failure", ERROR_IO_DEVICE, 0, 0, 0x28, SS_ERR, 0, 0, 0},
+      {"timeout", WIN_ERROR_SEM_TIMEOUT, 0, 0, 0x28, SS_ERR, HASTAT_COMMAND_TIMEOUT, 0, 0},
+      {"unplugged", WIN_ERROR_DEVICE_NOT_CONNECTED, 0, 0, 0x28, SS_NO_DEVICE, 0, 0, 0},
+      {"write into a mounted volume", WIN_ERROR_ACCESS_DENIED, 0, 0, 0x2A, SS_ERR, 0, 2, 0x07},
+      {"other failure", WIN_ERROR_IO_DEVICE, 0, 0, 0x28, SS_ERR, 0, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -333,7 +333,7 @@ TEST_F(PassThrough, OnlyTheUtilitysCommandsReachADevice) {
 TEST_F(PassThrough, AVolumeThatCannotBeLockedBlocksEveryWriteToItsDisk) {
   add_disk(0, 0, 0, 0);
   add_disk(1, 1, 0, 0);
-  windows->volumes = {{"\\\\.\\C:", 0}, {"\\\\.\\E:", 1}, {"\\\\.\\F:", 1, ERROR_ACCESS_DENIED}};
+  windows->volumes = {{"\\\\.\\C:", 0}, {"\\\\.\\E:", 1}, {"\\\\.\\F:", 1, WIN_ERROR_ACCESS_DENIED}};
   {
     auto aspi = backend();
     std::uint8_t data[512] = {};

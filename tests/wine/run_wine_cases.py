@@ -36,6 +36,15 @@ Scenario keys:
                                       "cancel" as the Linux runner does
 A box that is not listed, or a listed box that never appears, fails the
 scenario.
+
+With --passthrough PRELOAD every scenario runs with no WNASPI32.DLL at all:
+the program falls back to Windows' SCSI pass-through, which Wine carries to
+the SG_IO ioctl on the image files, answered by the preloaded fake SCSI
+generic driver (TESSALY_FAKE_SG_DISKS: the case's disks with their
+attributes, each its own host adapter at target 0). A scenario without an
+ASPI layer (aspi = "none") then has no disks for pass-through either. In
+both modes TESSALY_PASSTHROUGH_DEVICES lists exactly the disks the program
+may reach that way, none unless pass-through is the mode.
 """
 import argparse
 import os
@@ -127,19 +136,22 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def program_env(case, disks, aspi):
+def program_env(case, disks, aspi, preload=None):
     env = {k: v for k, v in os.environ.items() if not k.startswith("ASPI_")}
     env.update(case.get("env", {}))
     env["WINEDEBUG"] = "-all"
     # Wine has its own WNASPI32.DLL: take ours from the program's folder, or
     # none at all when the machine is to have no ASPI layer.
-    env["WINEDLLOVERRIDES"] = "wnaspi32=n" if aspi == "test-dll" else "wnaspi32=d"
-    entries = []
-    for disk, path in zip(case.get("disk", []), disks):
-        attrs = disk.get("attrs", "")
-        entries.append(windows_path(path) + ("," + attrs if attrs else ""))
-    if entries:
-        env["ASPI_DISKS"] = ";".join(entries)
+    env["WINEDLLOVERRIDES"] = "wnaspi32=n" if aspi == "test-dll" and not preload else "wnaspi32=d"
+    env["TESSALY_PASSTHROUGH_DEVICES"] = ""
+    attributed = [(path, disk.get("attrs", "")) for disk, path in zip(case.get("disk", []), disks)]
+    if preload:
+        if aspi != "none" and attributed:
+            env["LD_PRELOAD"] = preload
+            env["TESSALY_FAKE_SG_DISKS"] = ";".join(p + ("," + a if a else "") for p, a in attributed)
+            env["TESSALY_PASSTHROUGH_DEVICES"] = ";".join(windows_path(p) for p, _ in attributed)
+    elif attributed:
+        env["ASPI_DISKS"] = ";".join(windows_path(p) + ("," + a if a else "") for p, a in attributed)
     return env
 
 
@@ -202,7 +214,7 @@ def run_program(work, case, env, boxes, answers, shots, failures, name, out_name
     return got, process.returncode, windows_code
 
 
-def run_scenario(scenario, args, arch_dir, arch):
+def run_scenario(scenario, args, arch_dir, arch, preload):
     name = f"{arch}/{scenario.get('name', scenario['case'])}"
     case_dir = os.path.join(args.cases, scenario["case"])
     with open(os.path.join(case_dir, "case.toml"), "rb") as f:
@@ -214,16 +226,16 @@ def run_scenario(scenario, args, arch_dir, arch):
     with open(os.path.join(work, "run.bat"), "w", newline="") as f:
         f.write(LAUNCHER)
     aspi = scenario.get("aspi", "test-dll")
-    if aspi == "test-dll":
+    if aspi == "test-dll" and not preload:
         shutil.copy(os.path.join(arch_dir, "WNASPI32.DLL"), work)
 
     disks = [os.path.join(work, f"disk{i}.img") for i in range(len(case.get("disk", [])))]
     for disk, path in zip(case.get("disk", []), disks):
         run_cases.make_disk(disk, path, args.maker)
-    before = [run_cases.sha256(p) for p in disks]
+    before = [run_cases.disk_state(p, disk) for disk, p in zip(case.get("disk", []), disks)]
 
     failures = []
-    env = program_env(case, disks, aspi)
+    env = program_env(case, disks, aspi, preload)
     boxes = scenario.get("boxes", [])
     answers = box_answers(boxes, case.get("answers", "").split("\n"))
     shots = args.shots if arch == args.shots_arch else None
@@ -234,10 +246,10 @@ def run_scenario(scenario, args, arch_dir, arch):
     windows_exit = scenario.get("windows_exit", case["expect_exit"])
     if windows_code != windows_exit:
         failures.append(f"{name}: exit code {windows_code} as Windows sees it, expected {windows_exit}")
-    for disk, path, digest in zip(case.get("disk", []), disks, before):
+    for disk, path, state in zip(case.get("disk", []), disks, before):
         after = disk.get("after", [])
         for check in ([{"check": after}] if isinstance(after, str) else after):
-            error = run_cases.check_disk(path, digest, check)
+            error = run_cases.check_disk(path, state, check)
             if error:
                 failures.append(f"{name}: {os.path.basename(path)}: {error}")
 
@@ -260,6 +272,8 @@ def main():
     parser.add_argument("--shots", help="folder for the box pictures")
     parser.add_argument("--shots-arch", default="win32", help="the build whose boxes are pictured")
     parser.add_argument("--only", help="run only the scenarios whose case name contains this text")
+    parser.add_argument("--passthrough", metavar="PRELOAD",
+                        help="no ASPI DLL: serve the disks through pass-through and this fake SG_IO library")
     args = parser.parse_args()
     args.maker = os.path.abspath(args.maker) if args.maker else None
     with open(args.scenarios, "rb") as f:
@@ -270,13 +284,15 @@ def main():
     tally = run_cases.Tally()
     for arch_spec in args.arch:
         arch, arch_dir = arch_spec.split("=", 1)
+        label = arch + ("-passthrough" if args.passthrough else "")
+        preload = os.path.abspath(args.passthrough) if args.passthrough else None
         for scenario in scenarios:
             if arch not in scenario.get("archs", [arch]):
                 continue
             started = time.monotonic()
-            failures = run_scenario(scenario, args, arch_dir, arch)
+            failures = run_scenario(scenario, args, arch_dir, label, preload)
             took = time.monotonic() - started
-            tally.report(f"{arch}/{scenario.get('name', scenario['case'])} ({took:.1f} s)", failures)
+            tally.report(f"{label}/{scenario.get('name', scenario['case'])} ({took:.1f} s)", failures)
     return tally.close()
 
 

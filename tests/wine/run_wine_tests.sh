@@ -2,7 +2,10 @@
 # The Windows stage: cross-builds tessaly.exe and the test WNASPI32.DLL for
 # i686 and x86_64, runs the Windows platform unit tests under Wine, then the
 # end-to-end scenarios of scenarios.toml with real message boxes on a
-# headless X server, answered with xdotool. Box pictures go to docs/boxes/.
+# headless X server, answered with xdotool: once with the test WNASPI32.DLL,
+# once with no DLL through Windows' SCSI pass-through (the 64-bit program,
+# Wine's SG_IO answered by a preloaded fake driver). Box pictures go to
+# docs/boxes/.
 #
 # Environment (all optional):
 #   TESSALY_WIN32_BUILD, TESSALY_WIN64_BUILD   cross build folders
@@ -26,7 +29,7 @@ for arch in i686:"$win32_build" x86_64:"$win64_build"; do
   cmake --build "${arch#*:}" -j2 --target tessaly test_wnaspi32 test_half_aspi win32_platform_tests
 done
 cmake -S "$repo" -B "$host_build" -DTESSALY_TESTS=OFF >/dev/null
-cmake --build "$host_build" -j2 --target tessaly-mkdisk
+cmake --build "$host_build" -j2 --target tessaly-mkdisk fake_sg_preload
 
 # Wine's 32-bit loader needs a kernel that runs 32-bit programs. Where the
 # kernel was built without that, the 64-bit loader alone serves the 64-bit
@@ -81,5 +84,12 @@ python3 "$repo/tests/wine/run_wine_cases.py" \
   --maker "$host_build/tessaly-mkdisk" --work "$work/cases" \
   ${shots:+--shots "$shots"} \
   "${arches_to_run[@]}" || status=1
+
+# The preload library is 64-bit, as is the Wine process it goes into.
+step "end-to-end scenarios under Wine through SCSI pass-through, no ASPI DLL"
+python3 "$repo/tests/wine/run_wine_cases.py" \
+  --scenarios "$repo/tests/wine/scenarios.toml" --cases "$repo/tests/e2e/cases" \
+  --maker "$host_build/tessaly-mkdisk" --work "$work/cases" \
+  --passthrough "$host_build/libfake_sg_preload.so" --arch "win64=$win64_build" || status=1
 
 exit $status

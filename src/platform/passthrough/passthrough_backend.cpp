@@ -1,4 +1,4 @@
-// Each request block travels as one IOCTL_SCSI_PASS_THROUGH_DIRECT call (or
+// Each request block travels as one WIN_IOCTL_SCSI_PASS_THROUGH_DIRECT call (or
 // several, when a READ(10) or WRITE(10) is longer than the adapter takes at
 // once) and is completed, its posting routine called, before
 // SendASPI32Command returns.
@@ -64,7 +64,7 @@ bool block_is_sound(const SRB_ExecSCSICmd& srb, std::uint8_t data_in) {
   const bool out = srb.SRB_Flags & SRB_DIR_OUT;
   if (in && out) return false;
   // No WRITE(10) goes out flagged as a read, and the other way round.
-  if (data_in == SCSI_IOCTL_DATA_OUT ? in : out) return false;
+  if (data_in == WIN_SCSI_IOCTL_DATA_OUT ? in : out) return false;
   return srb.SRB_BufLen == 0 || srb.SRB_BufPointer != nullptr;
 }
 
@@ -121,7 +121,7 @@ class Backend final : public PassThroughBackend {
     PtDisk* disk = srb.SRB_Lun == 0 ? find_disk(table_, srb.SRB_HaId, srb.SRB_Target) : nullptr;
     if (disk == nullptr) return set_adapter_outcome(srb, SS_NO_DEVICE, HASTAT_SEL_TO);
     const std::uint8_t opcode = srb.CDBByte[0];
-    const std::uint8_t data_in = opcode == OP_WRITE_10 ? SCSI_IOCTL_DATA_OUT : SCSI_IOCTL_DATA_IN;
+    const std::uint8_t data_in = opcode == OP_WRITE_10 ? WIN_SCSI_IOCTL_DATA_OUT : WIN_SCSI_IOCTL_DATA_IN;
     if (!block_is_sound(srb, data_in)) return set_adapter_outcome(srb, SS_INVALID_SRB, HASTAT_OK);
     if (!known_command(opcode, srb.SRB_CDBLen)) return set_check_condition(srb, SENSE_INVALID_OPCODE);
     const bool sized = opcode == OP_READ_10 || opcode == OP_WRITE_10;
@@ -178,14 +178,14 @@ class Backend final : public PassThroughBackend {
   // to read the partition table afresh.
   void flush(PtDisk& disk) {
     const std::uint8_t cdb[10] = {OP_SYNCHRONIZE_CACHE_10};
-    PtCommand command{cdb, sizeof cdb, SCSI_IOCTL_DATA_UNSPECIFIED, nullptr, 0, FLUSH_TIMEOUT_S};
+    PtCommand command{cdb, sizeof cdb, WIN_SCSI_IOCTL_DATA_UNSPECIFIED, nullptr, 0, FLUSH_TIMEOUT_S};
     const PtResult result = execute_command(*env_.io, disk.handle, command, disk.alignment_mask, bounce_);
     if (result.os_error != 0 || result.scsi_status != SCSI_STATUS_GOOD) {
       tell("tessaly: " + disk.path + " did not confirm that its cache reached the disk; keep the player " +
            "attached for a minute before unplugging it");
     }
     std::uint32_t returned = 0;
-    env_.io->control(disk.handle, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, returned);
+    env_.io->control(disk.handle, WIN_IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, returned);
   }
 
   PtEnvironment env_;

@@ -1,5 +1,5 @@
 // The backend that serves the machine's disks through the SCSI pass-through
-// of Windows NT (IOCTL_SCSI_PASS_THROUGH_DIRECT), for every Windows from 2000
+// of Windows NT (WIN_IOCTL_SCSI_PASS_THROUGH_DIRECT), for every Windows from 2000
 // on, which ships no ASPI layer: the Windows program falls back to it when no
 // usable WNASPI32.DLL is found. It needs the rights of an administrator.
 #pragma once

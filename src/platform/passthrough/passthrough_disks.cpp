@@ -18,13 +18,13 @@ bool ask(Win32Io& io, Handle handle, std::uint32_t code, void* in, std::uint32_t
 
 void describe(Win32Io& io, PtDisk& disk, std::uint32_t fallback_number) {
   StorageDeviceNumber number{};
-  disk.disk_number = ask(io, disk.handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, number)
+  disk.disk_number = ask(io, disk.handle, WIN_IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, number)
                          ? number.DeviceNumber
                          : fallback_number;
-  disk.addressed = ask(io, disk.handle, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, disk.address);
+  disk.addressed = ask(io, disk.handle, WIN_IOCTL_SCSI_GET_ADDRESS, nullptr, 0, disk.address);
   StoragePropertyQuery query{STORAGE_ADAPTER_PROPERTY, PROPERTY_STANDARD_QUERY, {0}};
   StorageAdapterDescriptor adapter{};
-  if (ask(io, disk.handle, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, adapter,
+  if (ask(io, disk.handle, WIN_IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, adapter,
           offsetof(StorageAdapterDescriptor, AdapterUsesPio))) {
     disk.alignment_mask = adapter.AlignmentMask;
     disk.max_transfer = max_transfer_of(adapter);
@@ -33,10 +33,10 @@ void describe(Win32Io& io, PtDisk& disk, std::uint32_t fallback_number) {
 
 std::string open_failure(const std::string& path, std::uint32_t error) {
   const std::string head = "tessaly: " + path + " cannot be opened for reading and writing";
-  if (error == ERROR_ACCESS_DENIED) {
+  if (error == WIN_ERROR_ACCESS_DENIED) {
     return head + " (access denied): run tessaly from an elevated command prompt (Run as administrator)";
   }
-  if (error == ERROR_SHARING_VIOLATION) return head + " (another program holds it): close that program";
+  if (error == WIN_ERROR_SHARING_VIOLATION) return head + " (another program holds it): close that program";
   return head + " (Windows error " + std::to_string(error) + "): it is left out";
 }
 
@@ -63,7 +63,7 @@ PtDiskTable scan_disks(const PtEnvironment& env) {
     std::uint32_t error = 0;
     disk.handle = env.io->open(disk.path, true, error);
     if (disk.handle == nullptr) {
-      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      if (error == WIN_ERROR_FILE_NOT_FOUND || error == WIN_ERROR_PATH_NOT_FOUND) {
         if (!listed) ++misses;
         continue;
       }

@@ -1,6 +1,6 @@
 // The table of disks the pass-through backend serves, and how they become
 // ASPI host adapters and targets: every disk that answers
-// IOCTL_SCSI_GET_ADDRESS with LUN 0 and a target id from 0 to 7 sits at that
+// WIN_IOCTL_SCSI_GET_ADDRESS with LUN 0 and a target id from 0 to 7 sits at that
 // target on the adapter of its (port, path) pair, the pairs numbered 0, 1, ...
 // in sorted order; every disk whose address cannot be asked gets an adapter of
 // its own after those, at target 0, in the order the disks were found.

@@ -10,8 +10,8 @@ namespace {
 
 // The disk went away between the scan and the request.
 bool device_gone(std::uint32_t error) {
-  return error == ERROR_NO_SUCH_DEVICE || error == ERROR_DEVICE_NOT_CONNECTED ||
-         error == ERROR_FILE_NOT_FOUND || error == ERROR_INVALID_HANDLE;
+  return error == WIN_ERROR_NO_SUCH_DEVICE || error == WIN_ERROR_DEVICE_NOT_CONNECTED ||
+         error == WIN_ERROR_FILE_NOT_FOUND || error == WIN_ERROR_INVALID_HANDLE;
 }
 
 }  // namespace
@@ -20,15 +20,15 @@ void store_outcome(SRB_ExecSCSICmd& srb, const PtResult& result, std::uint32_t e
   switch (result.os_error) {
     case 0:
       break;
-    case ERROR_SEM_TIMEOUT:
-    case ERROR_TIMEOUT:
+    case WIN_ERROR_SEM_TIMEOUT:
+    case WIN_ERROR_TIMEOUT:
       return set_adapter_outcome(srb, SS_ERR, HASTAT_COMMAND_TIMEOUT);
     // Windows refuses a write into a volume that is mounted, and any write
     // to a write-protected medium, before the device sees it.
-    case ERROR_ACCESS_DENIED:
-    case ERROR_WRITE_PROTECT:
+    case WIN_ERROR_ACCESS_DENIED:
+    case WIN_ERROR_WRITE_PROTECT:
       return set_check_condition(srb, SENSE_WRITE_PROTECTED);
-    case ERROR_NOT_READY:
+    case WIN_ERROR_NOT_READY:
       return set_check_condition(srb, SENSE_NOT_READY);
     default:
       return set_adapter_outcome(srb, device_gone(result.os_error) ? SS_NO_DEVICE : SS_ERR, HASTAT_OK);

@@ -26,7 +26,7 @@ void build_block(ScsiPassThroughDirectWithSense& block, const PtCommand& command
   std::memcpy(sptd.Cdb, command.cdb, sptd.CdbLength);
   sptd.SenseInfoLength = sizeof block.sense;
   sptd.SenseInfoOffset = offsetof(ScsiPassThroughDirectWithSense, sense);
-  sptd.DataIn = command.length == 0 ? SCSI_IOCTL_DATA_UNSPECIFIED : command.data_in;
+  sptd.DataIn = command.length == 0 ? WIN_SCSI_IOCTL_DATA_UNSPECIFIED : command.data_in;
   sptd.DataTransferLength = command.length;
   sptd.DataBuffer = command.length == 0 ? nullptr : buffer;
   sptd.TimeOutValue = command.timeout_s;
@@ -38,20 +38,20 @@ PtResult execute_command(Win32Io& io, Handle handle, const PtCommand& command, s
   const bool bounced = command.length > 0 && !is_aligned(command.data, alignment_mask);
   if (bounced) {
     buffer = bounce.get(command.length, alignment_mask);
-    if (command.data_in == SCSI_IOCTL_DATA_OUT) std::memcpy(buffer, command.data, command.length);
+    if (command.data_in == WIN_SCSI_IOCTL_DATA_OUT) std::memcpy(buffer, command.data, command.length);
   }
   ScsiPassThroughDirectWithSense block;
   build_block(block, command, buffer);
   std::uint32_t returned = 0;
   PtResult result;
-  result.os_error = io.control(handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block, sizeof block, &block,
+  result.os_error = io.control(handle, WIN_IOCTL_SCSI_PASS_THROUGH_DIRECT, &block, sizeof block, &block,
                                sizeof block, returned);
   if (result.os_error != 0) return result;
   result.scsi_status = block.sptd.ScsiStatus;
   result.sense_length = std::min<std::uint8_t>(block.sptd.SenseInfoLength, sizeof result.sense);
   std::memcpy(result.sense, block.sense, result.sense_length);
   result.transferred = std::min(block.sptd.DataTransferLength, command.length);
-  if (bounced && command.data_in == SCSI_IOCTL_DATA_IN) std::memcpy(command.data, buffer, result.transferred);
+  if (bounced && command.data_in == WIN_SCSI_IOCTL_DATA_IN) std::memcpy(command.data, buffer, result.transferred);
   return result;
 }
 

@@ -1,4 +1,4 @@
-// One SCSI command as it travels through IOCTL_SCSI_PASS_THROUGH_DIRECT: the
+// One SCSI command as it travels through WIN_IOCTL_SCSI_PASS_THROUGH_DIRECT: the
 // block with its sense area behind it, the data in a buffer that meets the
 // adapter's alignment (the caller's own when it already does, otherwise a
 // bounce buffer), and what came back.
@@ -19,7 +19,7 @@ constexpr std::uint32_t FLUSH_TIMEOUT_S = 60;
 struct PtCommand {
   const std::uint8_t* cdb = nullptr;
   std::uint8_t cdb_length = 0;
-  std::uint8_t data_in = SCSI_IOCTL_DATA_UNSPECIFIED;  // SCSI_IOCTL_DATA_*
+  std::uint8_t data_in = WIN_SCSI_IOCTL_DATA_UNSPECIFIED;  // SCSI_IOCTL_DATA_*
   std::uint8_t* data = nullptr;
   std::uint32_t length = 0;
   std::uint32_t timeout_s = COMMAND_TIMEOUT_S;

@@ -6,7 +6,7 @@ namespace {
 bool lies_on_disk(Win32Io& io, Handle volume, std::uint32_t disk_number) {
   VolumeDiskExtents extents{};
   std::uint32_t returned = 0;
-  if (io.control(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, &extents, sizeof extents,
+  if (io.control(volume, WIN_IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, &extents, sizeof extents,
                  returned) != 0) {
     return false;  // not a disk volume (a network or virtual drive)
   }
@@ -18,8 +18,8 @@ bool lies_on_disk(Win32Io& io, Handle volume, std::uint32_t disk_number) {
 
 bool lock_and_dismount(Win32Io& io, Handle volume) {
   std::uint32_t returned = 0;
-  return io.control(volume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, returned) == 0 &&
-         io.control(volume, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, returned) == 0;
+  return io.control(volume, WIN_FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, returned) == 0 &&
+         io.control(volume, WIN_FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, returned) == 0;
 }
 
 }  // namespace

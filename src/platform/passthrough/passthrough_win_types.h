@@ -18,52 +18,52 @@ constexpr std::uint32_t ctl_code(std::uint32_t device_type, std::uint32_t functi
   return (device_type << 16) | (access << 14) | (function << 2) | method;
 }
 
-constexpr std::uint32_t METHOD_BUFFERED = 0;
-constexpr std::uint32_t FILE_ANY_ACCESS = 0;
-constexpr std::uint32_t FILE_READ_WRITE_ACCESS = 3;
-constexpr std::uint32_t FILE_DEVICE_CONTROLLER = 0x04;
-constexpr std::uint32_t FILE_DEVICE_DISK = 0x07;
-constexpr std::uint32_t FILE_DEVICE_FILE_SYSTEM = 0x09;
-constexpr std::uint32_t FILE_DEVICE_MASS_STORAGE = 0x2D;
-constexpr std::uint32_t FILE_DEVICE_VOLUME = 0x56;
+constexpr std::uint32_t WIN_METHOD_BUFFERED = 0;
+constexpr std::uint32_t WIN_FILE_ANY_ACCESS = 0;
+constexpr std::uint32_t WIN_FILE_READ_WRITE_ACCESS = 3;
+constexpr std::uint32_t WIN_FILE_DEVICE_CONTROLLER = 0x04;
+constexpr std::uint32_t WIN_FILE_DEVICE_DISK = 0x07;
+constexpr std::uint32_t WIN_FILE_DEVICE_FILE_SYSTEM = 0x09;
+constexpr std::uint32_t WIN_FILE_DEVICE_MASS_STORAGE = 0x2D;
+constexpr std::uint32_t WIN_FILE_DEVICE_VOLUME = 0x56;
 
-constexpr std::uint32_t IOCTL_SCSI_PASS_THROUGH_DIRECT =
-    ctl_code(FILE_DEVICE_CONTROLLER, 0x405, METHOD_BUFFERED, FILE_READ_WRITE_ACCESS);
-constexpr std::uint32_t IOCTL_SCSI_GET_ADDRESS =
-    ctl_code(FILE_DEVICE_CONTROLLER, 0x406, METHOD_BUFFERED, FILE_ANY_ACCESS);
-constexpr std::uint32_t IOCTL_STORAGE_QUERY_PROPERTY =
-    ctl_code(FILE_DEVICE_MASS_STORAGE, 0x500, METHOD_BUFFERED, FILE_ANY_ACCESS);
-constexpr std::uint32_t IOCTL_STORAGE_GET_DEVICE_NUMBER =
-    ctl_code(FILE_DEVICE_MASS_STORAGE, 0x420, METHOD_BUFFERED, FILE_ANY_ACCESS);
-constexpr std::uint32_t IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS =
-    ctl_code(FILE_DEVICE_VOLUME, 0, METHOD_BUFFERED, FILE_ANY_ACCESS);
-constexpr std::uint32_t IOCTL_DISK_UPDATE_PROPERTIES =
-    ctl_code(FILE_DEVICE_DISK, 0x50, METHOD_BUFFERED, FILE_ANY_ACCESS);
-constexpr std::uint32_t FSCTL_LOCK_VOLUME = ctl_code(FILE_DEVICE_FILE_SYSTEM, 6, METHOD_BUFFERED, FILE_ANY_ACCESS);
-constexpr std::uint32_t FSCTL_DISMOUNT_VOLUME =
-    ctl_code(FILE_DEVICE_FILE_SYSTEM, 8, METHOD_BUFFERED, FILE_ANY_ACCESS);
+constexpr std::uint32_t WIN_IOCTL_SCSI_PASS_THROUGH_DIRECT =
+    ctl_code(WIN_FILE_DEVICE_CONTROLLER, 0x405, WIN_METHOD_BUFFERED, WIN_FILE_READ_WRITE_ACCESS);
+constexpr std::uint32_t WIN_IOCTL_SCSI_GET_ADDRESS =
+    ctl_code(WIN_FILE_DEVICE_CONTROLLER, 0x406, WIN_METHOD_BUFFERED, WIN_FILE_ANY_ACCESS);
+constexpr std::uint32_t WIN_IOCTL_STORAGE_QUERY_PROPERTY =
+    ctl_code(WIN_FILE_DEVICE_MASS_STORAGE, 0x500, WIN_METHOD_BUFFERED, WIN_FILE_ANY_ACCESS);
+constexpr std::uint32_t WIN_IOCTL_STORAGE_GET_DEVICE_NUMBER =
+    ctl_code(WIN_FILE_DEVICE_MASS_STORAGE, 0x420, WIN_METHOD_BUFFERED, WIN_FILE_ANY_ACCESS);
+constexpr std::uint32_t WIN_IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS =
+    ctl_code(WIN_FILE_DEVICE_VOLUME, 0, WIN_METHOD_BUFFERED, WIN_FILE_ANY_ACCESS);
+constexpr std::uint32_t WIN_IOCTL_DISK_UPDATE_PROPERTIES =
+    ctl_code(WIN_FILE_DEVICE_DISK, 0x50, WIN_METHOD_BUFFERED, WIN_FILE_ANY_ACCESS);
+constexpr std::uint32_t WIN_FSCTL_LOCK_VOLUME = ctl_code(WIN_FILE_DEVICE_FILE_SYSTEM, 6, WIN_METHOD_BUFFERED, WIN_FILE_ANY_ACCESS);
+constexpr std::uint32_t WIN_FSCTL_DISMOUNT_VOLUME =
+    ctl_code(WIN_FILE_DEVICE_FILE_SYSTEM, 8, WIN_METHOD_BUFFERED, WIN_FILE_ANY_ACCESS);
 
 // GetLastError values the backend tells apart.
-constexpr std::uint32_t ERROR_INVALID_FUNCTION = 1;
-constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;
-constexpr std::uint32_t ERROR_PATH_NOT_FOUND = 3;
-constexpr std::uint32_t ERROR_ACCESS_DENIED = 5;
-constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
-constexpr std::uint32_t ERROR_WRITE_PROTECT = 19;
-constexpr std::uint32_t ERROR_NOT_READY = 21;
-constexpr std::uint32_t ERROR_SHARING_VIOLATION = 32;
-constexpr std::uint32_t ERROR_NOT_SUPPORTED = 50;
-constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;
-constexpr std::uint32_t ERROR_SEM_TIMEOUT = 121;
-constexpr std::uint32_t ERROR_NO_SUCH_DEVICE = 433;
-constexpr std::uint32_t ERROR_IO_DEVICE = 1117;
-constexpr std::uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
-constexpr std::uint32_t ERROR_TIMEOUT = 1460;
+constexpr std::uint32_t WIN_ERROR_INVALID_FUNCTION = 1;
+constexpr std::uint32_t WIN_ERROR_FILE_NOT_FOUND = 2;
+constexpr std::uint32_t WIN_ERROR_PATH_NOT_FOUND = 3;
+constexpr std::uint32_t WIN_ERROR_ACCESS_DENIED = 5;
+constexpr std::uint32_t WIN_ERROR_INVALID_HANDLE = 6;
+constexpr std::uint32_t WIN_ERROR_WRITE_PROTECT = 19;
+constexpr std::uint32_t WIN_ERROR_NOT_READY = 21;
+constexpr std::uint32_t WIN_ERROR_SHARING_VIOLATION = 32;
+constexpr std::uint32_t WIN_ERROR_NOT_SUPPORTED = 50;
+constexpr std::uint32_t WIN_ERROR_INVALID_PARAMETER = 87;
+constexpr std::uint32_t WIN_ERROR_SEM_TIMEOUT = 121;
+constexpr std::uint32_t WIN_ERROR_NO_SUCH_DEVICE = 433;
+constexpr std::uint32_t WIN_ERROR_IO_DEVICE = 1117;
+constexpr std::uint32_t WIN_ERROR_DEVICE_NOT_CONNECTED = 1167;
+constexpr std::uint32_t WIN_ERROR_TIMEOUT = 1460;
 
 // SCSI_PASS_THROUGH_DIRECT.DataIn
-constexpr std::uint8_t SCSI_IOCTL_DATA_OUT = 0;
-constexpr std::uint8_t SCSI_IOCTL_DATA_IN = 1;
-constexpr std::uint8_t SCSI_IOCTL_DATA_UNSPECIFIED = 2;
+constexpr std::uint8_t WIN_SCSI_IOCTL_DATA_OUT = 0;
+constexpr std::uint8_t WIN_SCSI_IOCTL_DATA_IN = 1;
+constexpr std::uint8_t WIN_SCSI_IOCTL_DATA_UNSPECIFIED = 2;
 
 // Natural alignment, as the DDK declares them (no packing pragma).
 struct ScsiPassThroughDirect {
