@@ -125,7 +125,7 @@ class ScriptedWindows final : public Win32Io {
     if (call_error != 0) return call_error;
     if (sptd.DataIn == WIN_SCSI_IOCTL_DATA_IN) std::memset(sptd.DataBuffer, fill, sptd.DataTransferLength);
     sptd.ScsiStatus = scsi_status;
-    std::memcpy(block.sense, sense.data(), sense.size());
+    if (!sense.empty()) std::memcpy(block.sense, sense.data(), sense.size());
     sptd.SenseInfoLength = static_cast<std::uint8_t>(sense.size());
     sptd.DataTransferLength -= short_by;
     return 0;
