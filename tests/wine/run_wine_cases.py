@@ -147,13 +147,16 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def program_env(case, disks, aspi, work, post_on_refusal):
+def program_env(case, disks, aspi, work, post_on_refusal, preload=None):
     env = {k: v for k, v in os.environ.items() if not k.startswith("ASPI_")}
     env.update(case.get("env", {}))
     env["WINEDEBUG"] = "-all,+loaddll"
     # Wine has its own WNASPI32.DLL: take ours (never Wine's), or none at all
     # when the machine is to have no ASPI layer.
-    env["WINEDLLOVERRIDES"] = "wnaspi32=d" if aspi == "none" else "wnaspi32=n"
+    env["WINEDLLOVERRIDES"] = "wnaspi32=d" if aspi == "none" or preload else "wnaspi32=n"
+    # Wine opens \\.\PhysicalDriveN without passing SCSI commands through: the
+    # pass-through backend gets its devices from this list instead.
+    env["TESSALY_PASSTHROUGH_DEVICES"] = ""
     if aspi == "planted":
         env["WINEPATH"] = windows_path(os.path.join(work, "on-path"))
     env["ASPI_POST_ON_REFUSAL"] = post_on_refusal
@@ -161,7 +164,16 @@ def program_env(case, disks, aspi, work, post_on_refusal):
     for disk, path in zip(case.get("disk", []), disks):
         attrs = disk.get("attrs", "")
         entries.append(windows_path(path) + ("," + attrs if attrs else ""))
-    if entries:
+    if entries and preload:
+        # No DLL: the image files are the devices, their SG_IO answered by
+        # the preloaded fake driver with the same attributes.
+        if aspi != "none":
+            env["LD_PRELOAD"] = preload
+            env["TESSALY_FAKE_SG_DISKS"] = ";".join(
+                p + ("," + d.get("attrs", "") if d.get("attrs") else "") for d, p in zip(case.get("disk", []), disks))
+            env["TESSALY_PASSTHROUGH_DEVICES"] = ";".join(windows_path(p) for p in disks)
+        env["TESSALY_UNDO_DIR"] = windows_path(os.path.join(os.path.dirname(disks[0]), "undo"))
+    elif entries:
         env["ASPI_DISKS"] = ";".join(entries)
         # The undo journals of the repairs stay in the case's folder.
         env["TESSALY_UNDO_DIR"] = windows_path(os.path.join(os.path.dirname(disks[0]), "undo"))
@@ -268,7 +280,7 @@ def place_files(work, arch_dir, aspi, layer):
     return windows_path(os.path.join(work, "WNASPI32.DLL"))
 
 
-def run_scenario(scenario, args, arch_dir, arch, layer):
+def run_scenario(scenario, args, arch_dir, arch, layer, preload=None):
     label = scenario.get("name", scenario["case"])
     name = f"{arch}/{layer}/{label}" if layer else f"{arch}/{label}"
     case_dir = os.path.join(args.cases, scenario["case"])
@@ -285,10 +297,10 @@ def run_scenario(scenario, args, arch_dir, arch, layer):
     disks = [os.path.join(work, f"disk{i}.img") for i in range(len(case.get("disk", [])))]
     for disk, path in zip(case.get("disk", []), disks):
         run_cases.make_disk(disk, path, args.maker)
-    before = [run_cases.sha256(p) for p in disks]
+    before = [run_cases.disk_state(p, d) for p, d in zip(disks, case.get("disk", []))]
 
     failures = []
-    env = program_env(case, disks, aspi, work, args.post_on_refusal)
+    env = program_env(case, disks, aspi, work, args.post_on_refusal, preload)
     boxes = scenario.get("boxes", [])
     answers = box_answers(boxes, case.get("answers", "").split("\n"))
     shots = args.shots if arch == args.shots_arch and layer in (None, "prompt") else None
@@ -300,10 +312,10 @@ def run_scenario(scenario, args, arch_dir, arch, layer):
     windows_exit = scenario.get("windows_exit", case["expect_exit"])
     if windows_code != windows_exit:
         failures.append(f"{name}: exit code {windows_code} as Windows sees it, expected {windows_exit}")
-    for disk, path, digest in zip(case.get("disk", []), disks, before):
+    for disk, path, state in zip(case.get("disk", []), disks, before):
         after = disk.get("after", [])
         for check in ([{"check": after}] if isinstance(after, str) else after):
-            error = run_cases.check_disk(path, digest, check)
+            error = run_cases.check_disk(path, state, check)
             if error:
                 failures.append(f"{name}: {os.path.basename(path)}: {error}")
 
@@ -329,6 +341,8 @@ def main():
     parser.add_argument("--box-timeout", type=float, default=BOX_TIMEOUT,
                         help="seconds a box may take to appear (a full-size disk needs more)")
     parser.add_argument("--layers", default=",".join(LAYERS), help="the test DLLs to run with, comma-separated")
+    parser.add_argument("--passthrough", metavar="PRELOAD",
+                        help="no ASPI DLL: serve the disks through pass-through and this fake SG_IO library")
     parser.add_argument("--post-on-refusal", default="never", choices=["never", "inside", "thread"],
                         help="whether and when the paced DLL also posts a request it refused")
     args = parser.parse_args()
@@ -343,13 +357,16 @@ def main():
     tally = run_cases.Tally()
     for arch_spec in args.arch:
         arch, arch_dir = arch_spec.split("=", 1)
+        preload = os.path.abspath(args.passthrough) if args.passthrough else None
+        if preload:
+            arch += "-passthrough"
         for scenario in scenarios:
-            if arch not in scenario.get("archs", [arch]):
+            if arch.split("-")[0] not in scenario.get("archs", [arch.split("-")[0]]):
                 continue
-            layers = [None] if scenario.get("aspi", "test-dll") == "none" else args.layers.split(",")
+            layers = [None] if scenario.get("aspi", "test-dll") == "none" or preload else args.layers.split(",")
             for layer in layers:
                 started = time.monotonic()
-                failures = run_scenario(scenario, args, arch_dir, arch, layer)
+                failures = run_scenario(scenario, args, arch_dir, arch, layer, preload)
                 took = time.monotonic() - started
                 label = "/".join(filter(None, [arch, layer, scenario.get("name", scenario["case"])]))
                 tally.report(f"{label} ({took:.1f} s)", failures)

@@ -3,7 +3,9 @@
 # for i686 and x86_64, checks both programs' imports against their oldest
 # Windows (check_imports.py), runs the Windows platform unit tests under Wine,
 # then the end-to-end scenarios of scenarios.toml with each test DLL and real
-# message boxes on a headless X server, answered with xdotool. Box pictures go to docs/boxes/.
+# message boxes on a headless X server, answered with xdotool; then once more
+# with no DLL, through Windows' SCSI pass-through (the 64-bit program, Wine's
+# SG_IO answered by a preloaded fake driver). Box pictures go to docs/boxes/.
 #
 # Environment (all optional):
 #   TESSALY_WIN32_BUILD, TESSALY_WIN64_BUILD   cross build folders
@@ -31,7 +33,7 @@ for arch in i686:"$win32_build" x86_64:"$win64_build"; do
         win32_platform_tests
 done
 cmake -S "$repo" -B "$host_build" -DTESSALY_TESTS=OFF >/dev/null
-cmake --build "$host_build" -j2 --target tessaly-mkdisk
+cmake --build "$host_build" -j2 --target tessaly-mkdisk fake_sg_preload
 
 status=0
 step "imports of both programs against their oldest Windows"
@@ -89,5 +91,12 @@ python3 "$repo/tests/wine/run_wine_cases.py" \
   --maker "$host_build/tessaly-mkdisk" --work "$work/cases" \
   ${shots:+--shots "$shots"} --post-on-refusal "${TESSALY_POST_ON_REFUSAL:-never}" \
   "${arches_to_run[@]}" || status=1
+
+# The preload library is 64-bit, as is the Wine process it goes into.
+step "end-to-end scenarios under Wine through SCSI pass-through, no ASPI DLL"
+python3 "$repo/tests/wine/run_wine_cases.py" \
+  --scenarios "$repo/tests/wine/scenarios.toml" --cases "$repo/tests/e2e/cases" \
+  --maker "$host_build/tessaly-mkdisk" --work "$work/cases" \
+  --passthrough "$host_build/libfake_sg_preload.so" --arch "win64=$win64_build" || status=1
 
 exit $status

@@ -1,0 +1,224 @@
+// Each request block travels as one WIN_IOCTL_SCSI_PASS_THROUGH_DIRECT call (or
+// several, when a READ(10) or WRITE(10) is longer than the adapter takes at
+// once) and is completed, its posting routine called, before
+// SendASPI32Command returns.
+//
+// Only the four commands this utility sends travel to a device: INQUIRY,
+// READ CAPACITY(10), READ(10) and WRITE(10); the backend itself adds
+// SYNCHRONIZE CACHE(10) after the last write. Everything else is refused, so
+// that the volume locking before the first write cannot be passed by another
+// command that writes.
+#include "platform/passthrough/passthrough_backend.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "platform/common/srb_outcome.h"
+#include "platform/dispatch/support_override.h"
+#include "platform/passthrough/passthrough_disks.h"
+#include "platform/passthrough/passthrough_outcome.h"
+#include "platform/passthrough/passthrough_request.h"
+#include "platform/passthrough/passthrough_volumes.h"
+
+namespace platform {
+namespace pt {
+namespace {
+
+constexpr std::uint8_t OP_INQUIRY = 0x12;
+constexpr std::uint8_t OP_READ_CAPACITY_10 = 0x25;
+constexpr std::uint8_t OP_READ_10 = 0x28;
+constexpr std::uint8_t OP_WRITE_10 = 0x2A;
+constexpr std::uint8_t OP_SYNCHRONIZE_CACHE_10 = 0x35;
+constexpr std::uint32_t BLOCK_BYTES = 512;
+
+std::uint32_t be32(const std::uint8_t* at) {
+  return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) | (std::uint32_t{at[2]} << 8) | at[3];
+}
+
+void put_be32(std::uint8_t* at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+}
+
+std::uint32_t transfer_blocks(const SRB_ExecSCSICmd& srb) {
+  return (std::uint32_t{srb.CDBByte[7]} << 8) | srb.CDBByte[8];
+}
+
+bool known_command(std::uint8_t opcode, std::uint8_t cdb_length) {
+  switch (opcode) {
+    case OP_INQUIRY:
+      return cdb_length == 6;
+    case OP_READ_CAPACITY_10:
+    case OP_READ_10:
+    case OP_WRITE_10:
+      return cdb_length == 10;
+    default:
+      return false;
+  }
+}
+
+bool block_is_sound(const SRB_ExecSCSICmd& srb, std::uint8_t data_in) {
+  if (srb.SRB_CDBLen == 0 || srb.SRB_CDBLen > sizeof srb.CDBByte) return false;
+  const bool in = srb.SRB_Flags & SRB_DIR_IN;
+  const bool out = srb.SRB_Flags & SRB_DIR_OUT;
+  if (in && out) return false;
+  // No WRITE(10) goes out flagged as a read, and the other way round.
+  if (data_in == WIN_SCSI_IOCTL_DATA_OUT ? in : out) return false;
+  return srb.SRB_BufLen == 0 || srb.SRB_BufPointer != nullptr;
+}
+
+class Backend final : public PassThroughBackend {
+ public:
+  explicit Backend(PtEnvironment env) : env_(std::move(env)) {}
+
+  ~Backend() override {
+    for (PtDisk& disk : table_.disks) {
+      if (disk.wrote) flush(disk);
+      for (Handle volume : disk.locked_volumes) env_.io->close(volume);
+      env_.io->close(disk.handle);
+    }
+  }
+
+  std::uint32_t support_info() override {
+    scan_once();
+    if (env_.support_forced) return env_.forced_support;
+    if (!table_.any_disk) return std::uint32_t{SS_COMP} << 8;  // no pass-through: no ASPI at all
+    if (table_.adapter_count == 0) return std::uint32_t{SS_NO_ADAPTERS} << 8;
+    return (std::uint32_t{SS_COMP} << 8) | static_cast<std::uint32_t>(std::min(table_.adapter_count, 255));
+  }
+
+  std::uint32_t send(SRB_ExecSCSICmd& srb) override {
+    if (srb.SRB_Cmd != SC_EXEC_SCSI_CMD) {
+      srb.SRB_Status = SS_INVALID_CMD;
+      return SS_INVALID_CMD;
+    }
+    scan_once();
+    execute(srb);
+    post_completion(srb);
+    return SS_COMP;
+  }
+
+  std::uint32_t max_transfer_sectors(int host_adapter, int target) override {
+    scan_once();
+    const PtDisk* disk = find_disk(table_, host_adapter, target);
+    return disk == nullptr ? 0 : std::max<std::uint32_t>(disk->max_transfer / BLOCK_BYTES, 1);
+  }
+
+ private:
+  void scan_once() {
+    if (scanned_) return;
+    scanned_ = true;
+    table_ = scan_disks(env_);
+  }
+
+  void tell(const std::string& line) {
+    if (env_.tell_user) env_.tell_user(line);
+  }
+
+  void execute(SRB_ExecSCSICmd& srb) {
+    if (srb.SRB_HaId >= table_.adapter_count) return set_adapter_outcome(srb, SS_INVALID_HA, HASTAT_OK);
+    PtDisk* disk = srb.SRB_Lun == 0 ? find_disk(table_, srb.SRB_HaId, srb.SRB_Target) : nullptr;
+    if (disk == nullptr) return set_adapter_outcome(srb, SS_NO_DEVICE, HASTAT_SEL_TO);
+    const std::uint8_t opcode = srb.CDBByte[0];
+    const std::uint8_t data_in = opcode == OP_WRITE_10 ? WIN_SCSI_IOCTL_DATA_OUT : WIN_SCSI_IOCTL_DATA_IN;
+    if (!block_is_sound(srb, data_in)) return set_adapter_outcome(srb, SS_INVALID_SRB, HASTAT_OK);
+    if (!known_command(opcode, srb.SRB_CDBLen)) return set_check_condition(srb, SENSE_INVALID_OPCODE);
+    const bool sized = opcode == OP_READ_10 || opcode == OP_WRITE_10;
+    if (sized && srb.SRB_BufLen < transfer_blocks(srb) * BLOCK_BYTES) {
+      return set_check_condition(srb, SENSE_INVALID_FIELD_IN_CDB);
+    }
+    if (opcode == OP_WRITE_10) {
+      if (!may_write(*disk)) return set_check_condition(srb, SENSE_WRITE_PROTECTED);
+      disk->wrote = true;
+    }
+    if (sized) return transfer_blocks_in_pieces(srb, *disk, data_in);
+    PtCommand command{srb.CDBByte, srb.SRB_CDBLen, data_in, srb.SRB_BufPointer, srb.SRB_BufLen};
+    store_outcome(srb, execute_command(*env_.io, disk->handle, command, disk->alignment_mask, bounce_),
+                  srb.SRB_BufLen, false);
+  }
+
+  // READ(10) and WRITE(10) in commands no longer than the adapter takes.
+  void transfer_blocks_in_pieces(SRB_ExecSCSICmd& srb, PtDisk& disk, std::uint8_t data_in) {
+    const std::uint32_t most = std::max<std::uint32_t>(disk.max_transfer / BLOCK_BYTES, 1);
+    const std::uint32_t first = be32(&srb.CDBByte[2]);
+    const std::uint32_t total = transfer_blocks(srb);
+    std::uint32_t done = 0;
+    do {
+      const std::uint32_t count = std::min(total - done, most);
+      std::uint8_t cdb[10];
+      std::copy(srb.CDBByte, srb.CDBByte + 10, cdb);
+      put_be32(&cdb[2], first + done);
+      cdb[7] = static_cast<std::uint8_t>(count >> 8);
+      cdb[8] = static_cast<std::uint8_t>(count);
+      PtCommand command{cdb, 10, data_in, srb.SRB_BufPointer + std::size_t{done} * BLOCK_BYTES,
+                        count * BLOCK_BYTES};
+      store_outcome(srb, execute_command(*env_.io, disk.handle, command, disk.alignment_mask, bounce_),
+                    command.length, true);
+      done += count;
+    } while (srb.SRB_Status == SS_COMP && done < total);
+  }
+
+  // Settled once per disk, before its first WRITE(10).
+  bool may_write(PtDisk& disk) {
+    if (disk.write_check == WriteCheck::not_done) {
+      VolumeLocks locks = lock_volumes_on_disk(*env_.io, disk.disk_number);
+      disk.locked_volumes = std::move(locks.held);
+      for (const std::string& letter : locks.refused) {
+        tell("tessaly: drive " + letter + " on " + disk.path + " is in use and cannot be locked: close every " +
+             "program and Explorer window using " + letter + ", then run tessaly again; nothing is written " +
+             "to this disk");
+      }
+      disk.write_check = locks.refused.empty() ? WriteCheck::safe : WriteCheck::refused;
+    }
+    return disk.write_check == WriteCheck::safe;
+  }
+
+  // After the last write: the drive's cache to the medium, and Windows told
+  // to read the partition table afresh.
+  void flush(PtDisk& disk) {
+    const std::uint8_t cdb[10] = {OP_SYNCHRONIZE_CACHE_10};
+    PtCommand command{cdb, sizeof cdb, WIN_SCSI_IOCTL_DATA_UNSPECIFIED, nullptr, 0, FLUSH_TIMEOUT_S};
+    const PtResult result = execute_command(*env_.io, disk.handle, command, disk.alignment_mask, bounce_);
+    if (result.os_error != 0 || result.scsi_status != SCSI_STATUS_GOOD) {
+      tell("tessaly: " + disk.path + " did not confirm that its cache reached the disk; keep the player " +
+           "attached for a minute before unplugging it");
+    }
+    std::uint32_t returned = 0;
+    env_.io->control(disk.handle, WIN_IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, returned);
+  }
+
+  PtEnvironment env_;
+  PtDiskTable table_;
+  AlignedBuffer bounce_;
+  bool scanned_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<PassThroughBackend> make_backend(PtEnvironment env) {
+  return std::make_unique<Backend>(std::move(env));
+}
+
+PtEnvironment environment_from_settings(const char* listed_devices, const char* support_word) {
+  PtEnvironment env;
+  env.tell_user = [](const std::string& line) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", line.c_str());
+  };
+  if (listed_devices == nullptr) return env;
+  env.use_device_list = true;
+  const std::string text = listed_devices;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t end = std::min(text.find(';', start), text.size());
+    if (end > start) env.device_paths.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  env.support_forced = parse_support_override(support_word, env.forced_support, std::cerr);
+  return env;
+}
+
+}  // namespace pt
+
+}  // namespace platform
