@@ -89,7 +89,7 @@ step "end-to-end scenarios under Wine"
 python3 "$repo/tests/wine/run_wine_cases.py" \
   --scenarios "$repo/tests/wine/scenarios.toml" --cases "$repo/tests/e2e/cases" \
   --maker "$host_build/tessaly-mkdisk" --work "$work/cases" \
-  ${shots:+--shots "$shots"} --post-on-refusal "${TESSALY_POST_ON_REFUSAL:-never}" \
+  ${shots:+--shots "$shots"} --post-on-refusal "${TESSALY_POST_ON_REFUSAL:-thread}" \
   "${arches_to_run[@]}" || status=1
 
 # The preload library is 64-bit, as is the Wine process it goes into.

@@ -1,7 +1,11 @@
 #include "platform/image/image_disk.h"
 
 #include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>  // the Windows test layer serves image disks too
+#else
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -106,11 +110,20 @@ TransferResult ImageDisk::write(std::uint64_t first, std::uint32_t count, const 
 std::string ImageDisk::make_durable() {
   std::lock_guard<PlainLock> lock(mutex_);
   file_.flush();
+#ifdef _WIN32
+  // _commit is FlushFileBuffers, which needs a handle open for writing.
+  const int fd = ::_open(config_.path.c_str(), _O_RDWR | _O_BINARY);
+  if (fd < 0) return std::strerror(errno);
+  const bool synced = ::_commit(fd) == 0;
+  const std::string error = synced ? std::string() : std::strerror(errno);
+  ::_close(fd);
+#else
   const int fd = ::open(config_.path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::strerror(errno);
   const bool synced = ::fsync(fd) == 0;
   const std::string error = synced ? std::string() : std::strerror(errno);
   ::close(fd);
+#endif
   return file_ ? error : "the image could not be written";
 }
 
