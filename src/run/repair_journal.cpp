@@ -1,7 +1,6 @@
 #include "run/repair_journal.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "bootarea/boot_pair.h"
@@ -54,15 +53,15 @@ bool journal_before_repair(BootAreaImage& image, std::int32_t fat_size, std::int
   describe_journal(journal, target_drive.model, target_drive.capacity_sectors, JOURNAL_OF_REPAIR, PROGRAM_VERSION);
   add_boot_area(journal, image);
   if (second_fat_start != 0) add_fat_copy(journal, first_fat_start, second_fat_start);
-  std::filesystem::path written;
+  std::string written;
   const std::string problem = keep_journal(place, journal, "repair", written);
   if (!problem.empty()) {
-    tell("no undo journal could be made in " + place.folder.string() + " (" + problem +
+    tell("no undo journal could be made in " + place.folder + " (" + problem +
          "), so nothing was written to the disk; set TESSALY_UNDO_DIR to a writable folder, or "
          "TESSALY_UNDO=off to repair without a journal");
     return false;
   }
-  tell("the sectors this repair overwrites are saved in " + written.string() + "; to put them back: tessaly-undo \"" +
-       written.string() + "\"");
+  tell("the sectors this repair overwrites are saved in " + written + "; to put them back: tessaly-undo \"" +
+       written + "\"");
   return true;
 }

@@ -9,6 +9,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -34,7 +35,7 @@ std::string flush_to_device(std::FILE* file) {
 }
 
 // A rename is part of the folder: it is durable once the folder is flushed.
-std::string flush_folder(const std::filesystem::path& folder) {
+std::string flush_folder(const std::string& folder) {
   const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return "cannot open the folder to flush it: " + system_error_text();
   const bool flushed = ::fsync(fd) == 0;
@@ -47,35 +48,94 @@ std::string flush_folder(const std::filesystem::path& folder) {
 
 }  // namespace
 
-std::string write_file_durably(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-  std::FILE* file = std::fopen(path.string().c_str(), "wb");
-  if (file == nullptr) return "cannot create " + path.string() + ": " + system_error_text();
+std::string write_file_durably(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return "cannot create " + path + ": " + system_error_text();
   std::string error;
   if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fflush(file) != 0) {
-    error = "cannot write " + path.string() + ": " + system_error_text();
+    error = "cannot write " + path + ": " + system_error_text();
   } else {
     error = flush_to_device(file);
   }
-  if (std::fclose(file) != 0 && error.empty()) error = "cannot close " + path.string() + ": " + system_error_text();
+  if (std::fclose(file) != 0 && error.empty()) error = "cannot close " + path + ": " + system_error_text();
   return error;
 }
 
-std::string rename_durably(const std::filesystem::path& from, const std::filesystem::path& to) {
 #ifdef _WIN32
-  if (!MoveFileExA(from.string().c_str(), to.string().c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return "cannot rename it to " + to.string() + " (error " + std::to_string(GetLastError()) + ")";
-  }
+
+// MoveFileExA exists on Windows NT only; it is looked up so that the program
+// still starts on Windows 98 SE and Me, where the final name is always a new
+// one (the journal's name is fresh) and MoveFileA renames within the folder.
+std::string rename_durably(const std::string& from, const std::string& to) {
+  using MoveFileExProc = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);
+  const auto move_file_ex = reinterpret_cast<MoveFileExProc>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("KERNEL32.DLL"), "MoveFileExA")));
+  const BOOL moved = move_file_ex != nullptr
+                         ? move_file_ex(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+                         : MoveFileA(from.c_str(), to.c_str());
+  if (!moved) return "cannot rename it to " + to + " (error " + std::to_string(GetLastError()) + ")";
   return {};
-#else
-  if (std::rename(from.c_str(), to.c_str()) != 0) {
-    return "cannot rename it to " + to.string() + ": " + system_error_text();
-  }
-  return flush_folder(to.parent_path());
-#endif
 }
 
-bool read_whole_file(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes) {
-  std::FILE* file = std::fopen(path.string().c_str(), "rb");
+std::string path_in(const std::string& folder, const std::string& name) {
+  if (folder.empty() || folder.back() == '\\' || folder.back() == '/') return folder + name;
+  return folder + "\\" + name;
+}
+
+bool path_exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string make_folders(const std::string& folder) {
+  if (folder.empty() || path_exists(folder)) return {};
+  const std::size_t cut = folder.find_last_of("\\/");
+  if (cut != std::string::npos && cut > 0 && folder[cut - 1] != ':') {
+    const std::string problem = make_folders(folder.substr(0, cut));
+    if (!problem.empty()) return problem;
+  }
+  if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    return "cannot make " + folder + " (error " + std::to_string(GetLastError()) + ")";
+  }
+  return {};
+}
+
+void remove_file(const std::string& path) { DeleteFileA(path.c_str()); }
+
+#else
+
+std::string rename_durably(const std::string& from, const std::string& to) {
+  if (std::rename(from.c_str(), to.c_str()) != 0) {
+    return "cannot rename it to " + to + ": " + system_error_text();
+  }
+  const std::size_t cut = to.find_last_of('/');
+  return flush_folder(cut == std::string::npos ? std::string() : to.substr(0, cut == 0 ? 1 : cut));
+}
+
+std::string path_in(const std::string& folder, const std::string& name) {
+  if (folder.empty() || folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+bool path_exists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+std::string make_folders(const std::string& folder) {
+  if (folder.empty() || path_exists(folder)) return {};
+  const std::size_t cut = folder.find_last_of('/');
+  if (cut != std::string::npos && cut > 0) {
+    const std::string problem = make_folders(folder.substr(0, cut));
+    if (!problem.empty()) return problem;
+  }
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return "cannot make " + folder + ": " + system_error_text();
+  return {};
+}
+
+void remove_file(const std::string& path) { ::unlink(path.c_str()); }
+
+#endif
+
+bool read_whole_file(const std::string& path, std::vector<std::uint8_t>& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return false;
   bytes.clear();
   std::uint8_t block[65536];

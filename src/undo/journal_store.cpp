@@ -3,11 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <system_error>
 
 #include "undo/durable_file.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -16,12 +13,12 @@ const char* set_variable(const char* name) {
   return value != nullptr && *value != '\0' ? value : nullptr;
 }
 
-fs::path default_folder() {
+std::string default_folder() {
 #ifdef _WIN32
-  if (const char* local = set_variable("LOCALAPPDATA")) return fs::path(local) / "tessaly";
+  if (const char* local = set_variable("LOCALAPPDATA")) return path_in(local, "tessaly");
 #else
-  if (const char* state = set_variable("XDG_STATE_HOME")) return fs::path(state) / "tessaly";
-  if (const char* home = set_variable("HOME")) return fs::path(home) / ".local" / "state" / "tessaly";
+  if (const char* state = set_variable("XDG_STATE_HOME")) return path_in(state, "tessaly");
+  if (const char* home = set_variable("HOME")) return path_in(path_in(path_in(home, ".local"), "state"), "tessaly");
 #endif
   return {};
 }
@@ -40,16 +37,15 @@ std::string time_text(std::int64_t seconds) {
 }
 
 // A name that no journal of the folder carries yet.
-fs::path fresh_name(const fs::path& folder, const std::string& base) {
-  std::error_code error;
-  fs::path name = folder / (base + ".undo");
-  for (int n = 2; fs::exists(name, error) || fs::exists(name.string() + ".tmp", error); ++n) {
-    name = folder / (base + "-" + std::to_string(n) + ".undo");
+std::string fresh_name(const std::string& folder, const std::string& base) {
+  std::string name = path_in(folder, base + ".undo");
+  for (int n = 2; path_exists(name) || path_exists(name + ".tmp"); ++n) {
+    name = path_in(folder, base + "-" + std::to_string(n) + ".undo");
   }
   return name;
 }
 
-std::string verify_copy(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+std::string verify_copy(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::vector<std::uint8_t> copy;
   if (!read_whole_file(path, copy)) return "cannot read it back";
   Journal again;
@@ -64,24 +60,23 @@ JournalPlace journal_place() {
   const char* undo = std::getenv("TESSALY_UNDO");
   place.off = undo != nullptr && std::string(undo) == "off";
   const char* chosen = set_variable("TESSALY_UNDO_DIR");
-  place.folder = chosen != nullptr ? fs::path(chosen) : default_folder();
+  place.folder = chosen != nullptr ? std::string(chosen) : default_folder();
   return place;
 }
 
-std::string keep_journal(const JournalPlace& place, const Journal& journal, const char* stem, fs::path& written) {
+std::string keep_journal(const JournalPlace& place, const Journal& journal, const char* stem, std::string& written) {
   if (place.folder.empty()) return "no folder for it is known (neither TESSALY_UNDO_DIR nor HOME is set)";
-  std::error_code error;
-  fs::create_directories(place.folder, error);
-  if (error) return "cannot make the folder: " + error.message();
+  const std::string made = make_folders(place.folder);
+  if (!made.empty()) return made;
   const std::vector<std::uint8_t> bytes = encode_journal(journal);
-  const fs::path final_name = fresh_name(place.folder, std::string(stem) + "-" + time_text(journal.time));
-  const fs::path temporary = final_name.string() + ".tmp";
+  const std::string final_name = fresh_name(place.folder, std::string(stem) + "-" + time_text(journal.time));
+  const std::string temporary = final_name + ".tmp";
   std::string problem = write_file_durably(temporary, bytes);
   if (problem.empty()) problem = rename_durably(temporary, final_name);
   if (problem.empty()) problem = verify_copy(final_name, bytes);
   if (!problem.empty()) {
-    fs::remove(temporary, error);
-    fs::remove(final_name, error);
+    remove_file(temporary);
+    remove_file(final_name);
     return problem;
   }
   written = final_name;

@@ -3,14 +3,13 @@
 // folder flushed, then read back and checked.
 #pragma once
 
-#include <filesystem>
 #include <string>
 
 #include "undo/journal_format.h"
 
 struct JournalPlace {
   bool off = false;               // TESSALY_UNDO=off: no journal at all
-  std::filesystem::path folder;   // empty when none could be named
+  std::string folder;   // empty when none could be named
 };
 
 // TESSALY_UNDO_DIR when set; otherwise $XDG_STATE_HOME/tessaly, else
@@ -22,4 +21,4 @@ JournalPlace journal_place();
 // on success, `written` naming the file; otherwise why no complete journal
 // could be made (and no file of it is left behind).
 std::string keep_journal(const JournalPlace& place, const Journal& journal, const char* stem,
-                         std::filesystem::path& written);
+                         std::string& written);

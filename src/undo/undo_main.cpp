@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -121,15 +120,15 @@ bool user_agrees(int count) {
 bool keep_own_journal(const Journal& journal, const std::vector<SectorPlan>& plan) {
   const JournalPlace place = journal_place();
   if (place.off) return true;
-  std::filesystem::path written;
+  std::string written;
   const std::string problem = keep_journal(place, journal_of_restore(journal, plan, VERSION), "restore", written);
   if (!problem.empty()) {
-    refuse("no undo journal could be made in " + place.folder.string() + " (" + problem +
+    refuse("no undo journal could be made in " + place.folder + " (" + problem +
            "); set TESSALY_UNDO_DIR to a writable folder, or TESSALY_UNDO=off to restore without one");
     return false;
   }
   std::fprintf(stderr, "tessaly-undo: the sectors this restore overwrites are saved in %s; to put them back: "
-               "tessaly-undo \"%s\"\n", written.string().c_str(), written.string().c_str());
+               "tessaly-undo \"%s\"\n", written.c_str(), written.c_str());
   return true;
 }
 

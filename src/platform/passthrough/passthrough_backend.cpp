@@ -12,7 +12,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <iostream>
+#include <cstdio>
+#include <sstream>
 #include <string>
 
 #include "platform/common/srb_outcome.h"
@@ -215,7 +216,11 @@ PtEnvironment environment_from_settings(const char* listed_devices, const char* 
     if (end > start) env.device_paths.push_back(text.substr(start, end - start));
     start = end + 1;
   }
-  env.support_forced = parse_support_override(support_word, env.forced_support, std::cerr);
+  // Not std::cerr: the standard streams would bring functions into the
+  // Windows program that the oldest Windows it starts on do not export.
+  std::ostringstream errors;
+  env.support_forced = parse_support_override(support_word, env.forced_support, errors);
+  std::fputs(errors.str().c_str(), stderr);
   return env;
 }
 
