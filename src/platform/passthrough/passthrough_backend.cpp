@@ -17,6 +17,7 @@
 #include <string>
 
 #include "platform/common/srb_outcome.h"
+#include "platform/common/srb_commands.h"
 #include "platform/dispatch/support_override.h"
 #include "platform/passthrough/passthrough_disks.h"
 #include "platform/passthrough/passthrough_outcome.h"
@@ -27,11 +28,6 @@ namespace platform {
 namespace pt {
 namespace {
 
-constexpr std::uint8_t OP_INQUIRY = 0x12;
-constexpr std::uint8_t OP_READ_CAPACITY_10 = 0x25;
-constexpr std::uint8_t OP_READ_10 = 0x28;
-constexpr std::uint8_t OP_WRITE_10 = 0x2A;
-constexpr std::uint8_t OP_SYNCHRONIZE_CACHE_10 = 0x35;
 constexpr std::uint32_t BLOCK_BYTES = 512;
 
 std::uint32_t be32(const std::uint8_t* at) {
@@ -40,23 +36,6 @@ std::uint32_t be32(const std::uint8_t* at) {
 
 void put_be32(std::uint8_t* at, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
-}
-
-std::uint32_t transfer_blocks(const SRB_ExecSCSICmd& srb) {
-  return (std::uint32_t{srb.CDBByte[7]} << 8) | srb.CDBByte[8];
-}
-
-bool known_command(std::uint8_t opcode, std::uint8_t cdb_length) {
-  switch (opcode) {
-    case OP_INQUIRY:
-      return cdb_length == 6;
-    case OP_READ_CAPACITY_10:
-    case OP_READ_10:
-    case OP_WRITE_10:
-      return cdb_length == 10;
-    default:
-      return false;
-  }
 }
 
 bool block_is_sound(const SRB_ExecSCSICmd& srb, std::uint8_t data_in) {

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/common/srb_commands.h"
 #include "platform/scsi_generic/scsi_generic_devices.h"
 #include "platform/scsi_generic/scsi_generic_outcome.h"
 #include "platform/scsi_generic/scsi_generic_setup.h"
@@ -25,10 +26,6 @@ namespace platform {
 namespace sg {
 namespace {
 
-constexpr std::uint8_t OP_INQUIRY = 0x12;
-constexpr std::uint8_t OP_READ_CAPACITY_10 = 0x25;
-constexpr std::uint8_t OP_READ_10 = 0x28;
-constexpr std::uint8_t OP_WRITE_10 = 0x2A;
 constexpr std::uint32_t BLOCK_BYTES = 512;
 
 // Sense keys and codes of the refusals.
@@ -37,23 +34,6 @@ constexpr std::uint8_t KEY_DATA_PROTECT = 0x07;
 constexpr std::uint8_t ASC_INVALID_OPCODE = 0x20;
 constexpr std::uint8_t ASC_INVALID_FIELD_IN_CDB = 0x24;
 constexpr std::uint8_t ASC_WRITE_PROTECTED = 0x27;
-
-std::uint32_t transfer_blocks(const SRB_ExecSCSICmd& srb) {
-  return (std::uint32_t{srb.CDBByte[7]} << 8) | srb.CDBByte[8];
-}
-
-bool known_command(std::uint8_t opcode, std::uint8_t cdb_length) {
-  switch (opcode) {
-    case OP_INQUIRY:
-      return cdb_length == 6;
-    case OP_READ_CAPACITY_10:
-    case OP_READ_10:
-    case OP_WRITE_10:
-      return cdb_length == 10;
-    default:
-      return false;
-  }
-}
 
 Direction direction_of(std::uint8_t opcode) {
   return opcode == OP_WRITE_10 ? Direction::to_device : Direction::from_device;

@@ -5,11 +5,11 @@
 #include <functional>
 #include <string>
 
+#include "platform/common/srb_commands.h"
 #include "platform/scsi_generic/scsi_generic_devices.h"
 
 namespace platform::sg {
 
-constexpr std::uint8_t OP_SYNCHRONIZE_CACHE_10 = 0x35;
 // Flushing a whole cache may take long on a slow disk.
 constexpr unsigned SYNCHRONIZE_TIMEOUT_MS = 60000;
 
