@@ -54,8 +54,11 @@ std::string find_journal_disk(const Journal& journal, UndoDisk& disk) {
   completion_state.quiet = true;
   const std::vector<Candidate> found = disks_of_model(journal, support.adapter_count);
   completion_state.quiet = false;
-  const std::string wanted =
-      "'" + journal_model_text(journal) + "' of " + std::to_string(journal.capacity) + " sectors";
+  // Appended piece by piece: GCC 12 at -O2 misjudges "text" + std::string
+  // as an overlapping copy (-Wrestrict).
+  std::string wanted = "'";
+  wanted += journal_model_text(journal);
+  wanted += "' of " + std::to_string(journal.capacity) + " sectors";
   std::vector<UndoDisk> matching;
   std::string others;
   for (const Candidate& candidate : found) {
