@@ -35,4 +35,18 @@ inline bool known_command(std::uint8_t opcode, std::uint8_t cdb_length) {
   }
 }
 
+// The block itself is whole: a CDB length that fits, not both directions at
+// once, and a buffer wherever there is data.
+inline bool block_is_sound(const SRB_ExecSCSICmd& srb) {
+  if (srb.SRB_CDBLen == 0 || srb.SRB_CDBLen > sizeof srb.CDBByte) return false;
+  if ((srb.SRB_Flags & SRB_DIR_IN) && (srb.SRB_Flags & SRB_DIR_OUT)) return false;
+  return srb.SRB_BufLen == 0 || srb.SRB_BufPointer != nullptr;
+}
+
+// The direction bits of the block do not contradict the command: no
+// WRITE(10) goes out flagged as a read, and the other way round.
+inline bool direction_agrees(const SRB_ExecSCSICmd& srb, bool writes) {
+  return !(srb.SRB_Flags & (writes ? SRB_DIR_IN : SRB_DIR_OUT));
+}
+
 }  // namespace platform

@@ -39,13 +39,7 @@ void put_be32(std::uint8_t* at, std::uint32_t value) {
 }
 
 bool block_is_sound(const SRB_ExecSCSICmd& srb, std::uint8_t data_in) {
-  if (srb.SRB_CDBLen == 0 || srb.SRB_CDBLen > sizeof srb.CDBByte) return false;
-  const bool in = srb.SRB_Flags & SRB_DIR_IN;
-  const bool out = srb.SRB_Flags & SRB_DIR_OUT;
-  if (in && out) return false;
-  // No WRITE(10) goes out flagged as a read, and the other way round.
-  if (data_in == WIN_SCSI_IOCTL_DATA_OUT ? in : out) return false;
-  return srb.SRB_BufLen == 0 || srb.SRB_BufPointer != nullptr;
+  return platform::block_is_sound(srb) && direction_agrees(srb, data_in == WIN_SCSI_IOCTL_DATA_OUT);
 }
 
 class Backend final : public PassThroughBackend {

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/common/srb_commands.h"
+#include "platform/common/srb_outcome.h"
 #include "platform/scsi_generic/scsi_generic_devices.h"
 #include "platform/scsi_generic/scsi_generic_outcome.h"
 #include "platform/scsi_generic/scsi_generic_setup.h"
@@ -37,22 +38,6 @@ constexpr std::uint8_t ASC_WRITE_PROTECTED = 0x27;
 
 Direction direction_of(std::uint8_t opcode) {
   return opcode == OP_WRITE_10 ? Direction::to_device : Direction::from_device;
-}
-
-// The direction bits of the block must not contradict the command: no
-// WRITE(10) goes out flagged as a read, and the other way round.
-bool direction_agrees(const SRB_ExecSCSICmd& srb, Direction direction) {
-  const bool in = srb.SRB_Flags & SRB_DIR_IN;
-  const bool out = srb.SRB_Flags & SRB_DIR_OUT;
-  if (direction == Direction::to_device) return !in;
-  return !out;
-}
-
-void post(SRB_ExecSCSICmd& srb) {
-  if ((srb.SRB_Flags & SRB_POSTING) && srb.SRB_PostProc != nullptr) {
-    // The posting routine may free the block: nothing touches it afterwards.
-    reinterpret_cast<ASPI_POSTPROC>(srb.SRB_PostProc)(&srb);
-  }
 }
 
 class ScsiGenericBackend final : public AspiBackend {
@@ -79,7 +64,7 @@ class ScsiGenericBackend final : public AspiBackend {
     }
     scan_once();
     execute(srb);
-    post(srb);
+    post_completion(srb);  // the routine may free the block: nothing touches it afterwards
     return SS_COMP;
   }
 
@@ -114,7 +99,7 @@ class ScsiGenericBackend final : public AspiBackend {
     if (!known_command(opcode, srb.SRB_CDBLen)) {
       return refuse(srb, SS_ERR, KEY_ILLEGAL_REQUEST, ASC_INVALID_OPCODE, 0);
     }
-    if (!direction_agrees(srb, direction_of(opcode))) return refuse(srb, SS_INVALID_SRB, 0, 0, 0);
+    if (!direction_agrees(srb, opcode == OP_WRITE_10)) return refuse(srb, SS_INVALID_SRB, 0, 0, 0);
     const bool sized = opcode == OP_READ_10 || opcode == OP_WRITE_10;
     if (sized && srb.SRB_BufLen < transfer_blocks(srb) * BLOCK_BYTES) {
       return refuse(srb, SS_ERR, KEY_ILLEGAL_REQUEST, ASC_INVALID_FIELD_IN_CDB, 0);
@@ -123,12 +108,6 @@ class ScsiGenericBackend final : public AspiBackend {
       return refuse(srb, SS_ERR, KEY_DATA_PROTECT, ASC_WRITE_PROTECTED, 0);
     }
     transfer(srb, *device, direction_of(opcode), sized);
-  }
-
-  static bool block_is_sound(const SRB_ExecSCSICmd& srb) {
-    if (srb.SRB_CDBLen == 0 || srb.SRB_CDBLen > sizeof srb.CDBByte) return false;
-    if ((srb.SRB_Flags & SRB_DIR_IN) && (srb.SRB_Flags & SRB_DIR_OUT)) return false;
-    return srb.SRB_BufLen == 0 || srb.SRB_BufPointer != nullptr;
   }
 
   void transfer(SRB_ExecSCSICmd& srb, SgDevice& device, Direction direction, bool exact) {
