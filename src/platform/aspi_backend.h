@@ -43,6 +43,24 @@ class AspiBackend {
     (void)target_id;
     return 128;
   }
+
+  // The disk at this adapter and target (LUN 0), whose INQUIRY model text is
+  // `model`, is the one the run reads and may write. Called once, before its
+  // first READ(10): a backend that must keep the operating system away from
+  // the disk does it here and holds it until the process ends.
+  virtual void claim_target(int host_adapter, int target_id, const char* model) {
+    (void)host_adapter;
+    (void)target_id;
+    (void)model;
+  }
+
+  // After the last write of a repair: what was written goes from any cache
+  // to the medium. Called with no request under way.
+  virtual void flush_writes() {}
+
+  // The layer to look through when this one shows no supported disk, or
+  // nullptr when there is none.
+  virtual std::unique_ptr<AspiBackend> next_layer() { return nullptr; }
 };
 
 // Makes `backend` the one the exported functions use, replacing any other.

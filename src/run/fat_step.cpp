@@ -7,6 +7,7 @@
 #include "fat/fat_search.h"
 #include "fat/fat_sum.h"
 #include "fat/sector_transfer.h"
+#include "platform/disk_session.h"
 #include "platform/win32_api.h"
 #include "run/boot_area_reading.h"
 #include "run/check_and_repair.h"
@@ -142,18 +143,21 @@ bool repair_confirmed(RunSeverity severity) {
 }
 
 // Journal first, then boot area, then FAT; a failure of the boot area does
-// not stop the FAT copy. Without a complete journal the run ends as after a
+// not stop the FAT copy. From the first write to the flush behind the last,
+// Ctrl+C does not end the program. Without a complete journal the run ends as after a
 // Cancel.
 void repair_disk(BootAreaImage& image, const FatFindings& fat) {
   const std::int32_t fat_size = fat.second_fat_start ? fat.fat_size : 0;
   const std::int32_t fat_source = fat.fat_repair_needed ? *fat.second_fat_start : 0;
   if (!journal_before_repair(image, fat_size, FIRST_FAT_START, fat_source)) return;
+  platform::begin_disk_writes();
   if (write_boot_area(image, fat_size, boot_area_reading.left_alone) == 0) {
     std::printf("Impossible to repair %d first sectors\n", BOOT_AREA_SECTORS);
   }
   if (fat.fat_repair_needed && repair_fat(FIRST_FAT_START, *fat.second_fat_start) == 0) {
     std::printf("\nImpossible to repair FAT\n");
   }
+  platform::end_disk_writes();
   std::putchar('\n');
 }
 

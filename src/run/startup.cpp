@@ -49,12 +49,13 @@ int tessaly_main(int argc, const char* const* argv) {
     return 0;
   }
   // ASPI comes first: without it no option is even looked at.
-  const AspiSupport support = check_aspi_support();
+  const AspiSupport support = find_aspi_support();
   if (!support.present) return report_no_aspi();
   if (!read_options(argc, argv)) return 0;
 
-  TargetDrive& drive = select_target_drive(support.adapter_count);
+  TargetDrive& drive = find_target_drive(support.adapter_count);
   if (drive.host_adapter == -1) return report_no_drive();
+  claim_target_drive(drive);
   query_drive_capacity(drive);
   run_check_and_repair(drive);
   return 0;

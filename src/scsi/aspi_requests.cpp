@@ -1,14 +1,21 @@
 // Each request owns a freshly allocated 256-byte block from the moment it is
-// built until the posting routine frees it; INQUIRY and READ CAPACITY also
-// own a 64-byte data buffer with the same lifetime. The requester hands both
-// to the ASPI layer and then only watches `completion_state.status`, for a
-// bounded time; a request it gives up on stays allocated until its post
-// arrives (request_handshake.h).
+// built until the posting routine frees it, and a data buffer with the same
+// lifetime: 64 bytes for INQUIRY and READ CAPACITY, the sectors' length for
+// READ(10) and WRITE(10). A transfer's buffer starts as a copy of the
+// caller's, and a READ(10)'s comes back into the caller's buffer only from
+// the side that finishes the request: a layer that completes a request after
+// the requester gave up on it writes into memory no one else uses. The
+// requester hands block and buffer to the ASPI layer and then only watches
+// `completion_state.status`, for a bounded time; a request it gives up on
+// stays allocated until its post arrives (request_handshake.h).
 #include "scsi/aspi_requests.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/win32_api.h"
 #include "scsi/completion_state.h"
@@ -36,8 +43,36 @@ constexpr std::int32_t POSTED_WITHOUT_STATUS = 0x100;
 
 void* zeroed_heap_memory(std::size_t bytes) { return std::calloc(1, bytes); }
 
-bool owns_data_buffer(std::uint8_t operation) {
-  return operation == OP_INQUIRY || operation == OP_READ_CAPACITY_10;
+// The caller's side of the transfer under way: where a READ(10)'s sectors
+// go once the request is finished. Set before the block is handed over,
+// read only by whoever finishes the request.
+struct CallerBuffer {
+  std::uint8_t* data = nullptr;
+  std::uint32_t length = 0;
+};
+CallerBuffer caller_buffer;
+
+// Targets that a WRITE(10) was given up on: the layer may still carry it out
+// after any later write to the same sectors, so no later write goes there.
+std::vector<std::pair<std::uint8_t, std::uint8_t>> writes_given_up;
+
+// Cleared once a layer has returned SS_COMP for a request without posting it
+// within the grace: later SS_COMP returns are taken at once.
+bool layer_posts_completed_requests = true;
+
+bool write_given_up(std::uint8_t host_adapter, std::uint8_t target_id) {
+  return std::find(writes_given_up.begin(), writes_given_up.end(), std::make_pair(host_adapter, target_id)) !=
+         writes_given_up.end();
+}
+
+void give_up_writes(std::uint8_t host_adapter, std::uint8_t target_id) {
+  if (write_given_up(host_adapter, target_id)) return;
+  writes_given_up.emplace_back(host_adapter, target_id);
+  std::fflush(stdout);
+  std::fprintf(stderr,
+               "tessaly: a write to host adapter %d, target id %d was given up without an answer; it may still "
+               "reach the disk, so nothing more is written to it in this run\n",
+               host_adapter, target_id);
 }
 
 std::uint32_t read_be32(const std::uint8_t* bytes) {
@@ -67,18 +102,26 @@ void report_failure(std::uint8_t operation, std::int32_t status) {
   if (operation != OP_INQUIRY && !completion_state.quiet) print_aspi_status(static_cast<std::uint32_t>(status));
 }
 
-// Everything that depends on the outcome, in the order the requester relies
-// on: report, capture, free, and publish the status last.
-void finish_request(SRB_ExecSCSICmd* srb, std::int32_t status) {
-  const std::uint8_t operation = srb->CDBByte[0];
+// What the outcome means to the caller: its status line, the INQUIRY and
+// READ CAPACITY captures, a READ(10)'s sectors in the caller's buffer (as the
+// layer left them, whatever the status).
+void deliver_outcome(const SRB_ExecSCSICmd& srb, std::int32_t status) {
+  const std::uint8_t operation = srb.CDBByte[0];
   if (status != SS_COMP) {
     report_failure(operation, status);
   } else if (operation == OP_INQUIRY) {
-    capture_inquiry(*srb);
+    capture_inquiry(srb);
   } else if (operation == OP_READ_CAPACITY_10) {
-    capture_capacity(*srb);
+    capture_capacity(srb);
   }
-  if (owns_data_buffer(operation)) std::free(srb->SRB_BufPointer);
+  if (operation == OP_READ_10) std::memcpy(caller_buffer.data, srb.SRB_BufPointer, caller_buffer.length);
+}
+
+// Everything that depends on the outcome, in the order the requester relies
+// on: deliver, free, and publish the status last.
+void finish_request(SRB_ExecSCSICmd* srb, std::int32_t status) {
+  deliver_outcome(*srb, status);
+  std::free(srb->SRB_BufPointer);
   std::free(srb);
   completion_state.status.store(status, std::memory_order_release);
 }
@@ -116,26 +159,50 @@ bool wait_for_post(std::int32_t limit_ms) {
   return true;
 }
 
+// How long to wait for the post of a request that SendASPI32Command
+// answered with `accepted`.
+std::int32_t wait_limit(aspi_types::DWORD accepted) {
+  if (accepted == SS_PENDING) return request_wait_limits.post_timeout_ms;
+  if (accepted != SS_COMP) return request_wait_limits.refusal_grace_ms;
+  return layer_posts_completed_requests ? request_wait_limits.completed_grace_ms : 0;
+}
+
+// The wait ran out and the request is the requester's. Completed by the
+// call itself, it is finished here with that outcome; otherwise it fails
+// with the refusal, or SS_ABORTED when it had been accepted. Either way the
+// block stays with the layer until its post arrives.
+void finish_unposted(SRB_ExecSCSICmd* srb, aspi_types::DWORD accepted, std::uint8_t host_adapter,
+                     std::uint8_t target_id) {
+  const std::uint8_t operation = srb->CDBByte[0];
+  if (accepted == SS_COMP) {
+    layer_posts_completed_requests = false;
+    deliver_outcome(*srb, SS_COMP);
+    completion_state.status.store(SS_COMP, std::memory_order_release);
+    return;
+  }
+  const bool refused = accepted != SS_PENDING;
+  if (!refused && operation == OP_WRITE_10) give_up_writes(host_adapter, target_id);
+  const std::int32_t status = refused ? static_cast<std::int32_t>(accepted) : SS_ABORTED;
+  report_failure(operation, status);
+  completion_state.status.store(status, std::memory_order_release);
+}
+
 // Hands the block over and waits until the posting routine has published
 // the status. From SendASPI32Command on, the block is the layer's: a layer
 // may post even a request it refuses, inside the call or later, so the
 // requester touches the block again only after winning it back from the
-// posting routine. A request nobody posts in time ends with the refusal
-// status, or SS_ABORTED when it had been accepted, and is kept until its
-// post arrives.
+// posting routine. A request nobody posts in time is finished by the
+// requester (finish_unposted) and kept until its post arrives.
 void send_and_wait(SRB_ExecSCSICmd* srb) {
-  const std::uint8_t operation = srb->CDBByte[0];
-  void* const owned_data = owns_data_buffer(operation) ? srb->SRB_BufPointer : nullptr;
+  void* const owned_data = srb->SRB_BufPointer;
+  const std::uint8_t host_adapter = srb->SRB_HaId;
+  const std::uint8_t target_id = srb->SRB_Target;
   completion_state.status.store(0, std::memory_order_release);
   begin_request_handshake(srb);
   const aspi_types::DWORD accepted = SendASPI32Command(srb);
-  const bool refused = accepted != SS_PENDING && accepted != SS_COMP;
-  const std::int32_t limit_ms = refused ? request_wait_limits.refusal_grace_ms : request_wait_limits.post_timeout_ms;
-  if (!wait_for_post(limit_ms)) {
+  if (!wait_for_post(wait_limit(accepted))) {
     if (abandon_request(srb, owned_data)) {
-      const std::int32_t status = refused ? static_cast<std::int32_t>(accepted) : SS_ABORTED;
-      report_failure(operation, status);
-      completion_state.status.store(status, std::memory_order_release);
+      finish_unposted(srb, accepted, host_adapter, target_id);
     } else {
       // The post came just as the wait ran out: it is publishing the status.
       while (completion_state.status.load(std::memory_order_acquire) == 0) Sleep(1);
@@ -161,13 +228,28 @@ void send_small_data_request(std::uint8_t host_adapter, std::uint8_t target_id, 
   send_and_wait(srb);
 }
 
+// A write to a target that a write was given up on fails at once, unsent.
+void refuse_write(std::uint8_t operation) {
+  report_failure(operation, SS_ABORTED);
+  completion_state.status.store(SS_ABORTED, std::memory_order_release);
+}
+
 void send_transfer_request(std::uint8_t host_adapter, std::uint8_t target_id, std::uint8_t operation,
                            std::uint8_t flags, std::uint8_t* buffer, std::uint32_t first_sector,
                            std::uint16_t count) {
+  if (operation == OP_WRITE_10 && write_given_up(host_adapter, target_id)) return refuse_write(operation);
+  const std::uint32_t length = std::uint32_t{count} * SECTOR_SIZE;
   SRB_ExecSCSICmd* srb = new_request(host_adapter, target_id, flags, 10);
   if (srb == nullptr) return fail_without_memory();
-  srb->SRB_BufLen = std::uint32_t{count} * SECTOR_SIZE;
-  srb->SRB_BufPointer = buffer;
+  auto* data = static_cast<std::uint8_t*>(allocate_request_memory(length));
+  if (data == nullptr) {
+    std::free(srb);
+    return fail_without_memory();
+  }
+  std::memcpy(data, buffer, length);
+  caller_buffer = {buffer, length};
+  srb->SRB_BufLen = length;
+  srb->SRB_BufPointer = data;
   srb->CDBByte[0] = operation;
   srb->CDBByte[2] = static_cast<std::uint8_t>(first_sector >> 24);
   srb->CDBByte[3] = static_cast<std::uint8_t>(first_sector >> 16);
@@ -199,8 +281,7 @@ void aspi_read_sectors(std::uint8_t host_adapter, std::uint8_t target_id, std::u
 
 void aspi_write_sectors(std::uint8_t host_adapter, std::uint8_t target_id, const std::uint8_t* buffer,
                         std::uint32_t first_sector, std::uint16_t count) {
-  // The layer only reads from a WRITE(10) buffer; the block's field is not
-  // const in the published layout.
+  // Only read from: the layer gets a copy.
   send_transfer_request(host_adapter, target_id, OP_WRITE_10, SRB_DIR_OUT | SRB_POSTING,
                         const_cast<std::uint8_t*>(buffer), first_sector, count);
 }

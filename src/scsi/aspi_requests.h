@@ -18,7 +18,10 @@ void aspi_inquiry(std::uint8_t host_adapter, std::uint8_t target_id);
 void aspi_read_capacity(std::uint8_t host_adapter, std::uint8_t target_id);
 
 // READ(10) / WRITE(10) of `count` 512-byte sectors from `first_sector`. The
-// buffer stays the caller's and must hold count * 512 bytes.
+// buffer must hold count * 512 bytes and is never handed to the layer: the
+// request moves the sectors through a buffer of its own. After a WRITE(10)
+// that was given up on (never posted in time), every later WRITE(10) to that
+// target fails at once with SS_ABORTED, unsent.
 void aspi_read_sectors(std::uint8_t host_adapter, std::uint8_t target_id, std::uint8_t* buffer,
                        std::uint32_t first_sector, std::uint16_t count);
 void aspi_write_sectors(std::uint8_t host_adapter, std::uint8_t target_id, const std::uint8_t* buffer,
@@ -43,6 +46,11 @@ struct RequestWaitLimits {
   // request. Without a post the request ends with SS_ABORTED ("SRB aborted"):
   // the requester has given up on it, it did not complete with an error.
   std::int32_t post_timeout_ms = 60000;
+  // After the layer returned SS_COMP: it has completed the request, and most
+  // layers post it before returning. One that does not gets this long for
+  // the post; then its SS_COMP is the outcome, and from then on every
+  // SS_COMP is taken at once.
+  std::int32_t completed_grace_ms = 50;
 };
 
 // Process-wide; the tests lower both to a few milliseconds.

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/disk_session.h"
 #include "platform/wnaspi32.h"
 #include "scsi/aspi_requests.h"
 #include "scsi/completion_state.h"
@@ -46,6 +47,23 @@ AspiSupport check_aspi_support() {
   // other word is scanned as it stands.
   if (adapter_count == 0 && support_status == SS_COMP) return AspiSupport{false, 0};
   return AspiSupport{true, adapter_count};
+}
+
+AspiSupport find_aspi_support() {
+  const AspiSupport support = check_aspi_support();
+  if (support.present || !platform::fall_back_to_next_aspi_layer()) return support;
+  return check_aspi_support();
+}
+
+TargetDrive& find_target_drive(int adapter_count) {
+  TargetDrive& drive = select_target_drive(adapter_count);
+  if (drive.host_adapter != -1 || !platform::fall_back_to_next_aspi_layer()) return drive;
+  const AspiSupport next = check_aspi_support();
+  return next.present ? select_target_drive(next.adapter_count) : drive;
+}
+
+void claim_target_drive(const TargetDrive& drive) {
+  platform::claim_aspi_target(drive.host_adapter, drive.target_id, drive.model);
 }
 
 TargetDrive& select_target_drive(int adapter_count) {

@@ -29,10 +29,24 @@ extern const char* const SUPPORTED_DRIVE_MODELS[2];
 
 AspiSupport check_aspi_support();
 
+// check_aspi_support, and when the layer shows no ASPI, once more behind the
+// layer's next one (on Windows: the SCSI pass-through behind a WNASPI32.DLL).
+AspiSupport find_aspi_support();
+
 // Probes targets 0-7 of every adapter, announces each supported drive and
 // selects the last one in scan order; when more than one answers, a line on
 // standard error names the one selected. host_adapter stays -1 when none answers.
 TargetDrive& select_target_drive(int adapter_count);
+
+// select_target_drive, and when no supported drive answers, once more
+// behind the layer's next one (a DLL that serves only CD and DVD drives must
+// not hide the player's disk).
+TargetDrive& find_target_drive(int adapter_count);
+
+// Tells the layers beneath that the run reads, and may write, this disk:
+// before its first READ(10), and so before anything of it is read, they keep
+// the operating system away from it (on Windows: its volumes are locked).
+void claim_target_drive(const TargetDrive& drive);
 
 // Stores the drive's capacity (0 when READ CAPACITY fails) in the record.
 void query_drive_capacity(TargetDrive& drive);

@@ -1,7 +1,7 @@
 // The pass-through backend over a scripted Windows: how disks become
 // adapters and targets, the request block and its aligned buffer, splitting
-// long transfers, the outcome mapping, and locking the volumes of a disk
-// before its first write.
+// long transfers, the outcome mapping, locking the volumes of a disk before
+// it is read, and finding the disk behind another ASPI layer.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,7 +11,12 @@
 
 #include "platform/passthrough/passthrough_backend.h"
 #include "platform/passthrough/passthrough_disks.h"
+#include "platform/passthrough/passthrough_guard.h"
 #include "platform/passthrough/passthrough_outcome.h"
+
+// The volume tables name only the fields that differ from the default
+// (designated initializers); GCC 12 warns about every field left out.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace {
 
@@ -23,12 +28,21 @@ struct FakeDisk {
   ScsiAddress address{8, 0, 0, 0, 0};
   bool described = false;
   StorageAdapterDescriptor adapter{};
+  std::string model;  // INQUIRY bytes 8-31, when set
 };
 
+// A volume and how it answers: opening it (for asking and for locking), its
+// extents (`spread` more disks before this one: more than eight make the
+// first answer ERROR_MORE_DATA), its device number, and the lock.
 struct FakeVolume {
   std::string path;
   std::uint32_t disk;
   std::uint32_t lock_error = 0;
+  std::string shown;  // as Windows names it; the letter of the path when empty
+  std::uint32_t open_error = 0;
+  std::uint32_t extents_error = 0;
+  std::uint32_t spread = 0;
+  bool numbered = false;  // answers IOCTL_STORAGE_GET_DEVICE_NUMBER
 };
 
 struct Sent {
@@ -43,7 +57,7 @@ struct Sent {
 class ScriptedWindows final : public Win32Io {
  public:
   std::map<std::string, FakeDisk> disks;
-  std::vector<FakeVolume> volumes;
+  std::vector<FakeVolume> volume_list;
   std::vector<std::string> opened, closed, log;
   std::vector<Sent> sent;
   // The next pass-through outcomes.
@@ -52,22 +66,24 @@ class ScriptedWindows final : public Win32Io {
   std::vector<std::uint8_t> sense;
   std::uint32_t short_by = 0;
   std::uint8_t fill = 0;
+  int unit_attentions = 0;  // commands answered UNIT ATTENTION before the outcome above
+  bool nt = true;
 
   Handle open(const std::string& path, bool, std::uint32_t& error) override {
     opened.push_back(path);
     error = WIN_ERROR_FILE_NOT_FOUND;
     if (auto it = disks.find(path); it != disks.end()) error = it->second.open_error;
-    for (const FakeVolume& volume : volumes) error = volume.path == path ? 0 : error;
+    for (const FakeVolume& volume : volume_list) error = volume.path == path ? volume.open_error : error;
     if (error != 0) return nullptr;
     handles_.push_back(path);
     return reinterpret_cast<Handle>(handles_.size());
   }
-  std::uint32_t control(Handle handle, std::uint32_t code, void* in, std::uint32_t, void* out, std::uint32_t,
+  std::uint32_t control(Handle handle, std::uint32_t code, void* in, std::uint32_t, void* out, std::uint32_t out_size,
                         std::uint32_t& returned) override {
     const std::string& path = path_of(handle);
     returned = 0;
     const FakeVolume* volume = nullptr;
-    for (const FakeVolume& v : volumes) volume = v.path == path ? &v : volume;
+    for (const FakeVolume& v : volume_list) volume = v.path == path ? &v : volume;
     switch (code) {
       case WIN_IOCTL_SCSI_GET_ADDRESS:
         if (!disks.at(path).addressed) return WIN_ERROR_INVALID_FUNCTION;
@@ -75,20 +91,18 @@ class ScriptedWindows final : public Win32Io {
         returned = sizeof(ScsiAddress);
         return 0;
       case WIN_IOCTL_STORAGE_GET_DEVICE_NUMBER:
-        return WIN_ERROR_INVALID_FUNCTION;  // the number comes from the name
+        if (volume == nullptr || !volume->numbered) return WIN_ERROR_INVALID_FUNCTION;  // disks: from the name
+        *static_cast<StorageDeviceNumber*>(out) = {WIN_FILE_DEVICE_DISK, volume->disk, 1};
+        returned = sizeof(StorageDeviceNumber);
+        return 0;
       case WIN_IOCTL_STORAGE_QUERY_PROPERTY:
         if (!disks.at(path).described) return WIN_ERROR_INVALID_FUNCTION;
         EXPECT_EQ(static_cast<StoragePropertyQuery*>(in)->PropertyId, STORAGE_ADAPTER_PROPERTY);
         *static_cast<StorageAdapterDescriptor*>(out) = disks.at(path).adapter;
         returned = sizeof(StorageAdapterDescriptor);
         return 0;
-      case WIN_IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS: {
-        auto* extents = static_cast<VolumeDiskExtents*>(out);
-        extents->NumberOfDiskExtents = 1;
-        extents->Extents[0].DiskNumber = volume->disk;
-        returned = sizeof(VolumeDiskExtents);
-        return 0;
-      }
+      case WIN_IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS:
+        return extents(*volume, out, out_size, returned);
       case WIN_FSCTL_LOCK_VOLUME:
         log.push_back("lock " + path);
         return volume->lock_error;
@@ -105,15 +119,35 @@ class ScriptedWindows final : public Win32Io {
     return WIN_ERROR_INVALID_FUNCTION;
   }
   void close(Handle handle) override { closed.push_back(path_of(handle)); }
-  std::vector<std::string> lettered_volumes() override {
-    std::vector<std::string> paths;
-    for (const FakeVolume& volume : volumes) paths.push_back(volume.path);
-    return paths;
+  std::vector<VolumeName> volumes() override {
+    std::vector<VolumeName> names;
+    for (const FakeVolume& volume : volume_list) {
+      names.push_back({volume.path, volume.shown.empty() ? volume.path.substr(4) : volume.shown});
+    }
+    return names;
   }
+  bool nt_family() override { return nt; }
 
  private:
   const std::string& path_of(Handle handle) const {
     return handles_.at(reinterpret_cast<std::uintptr_t>(handle) - 1);
+  }
+  std::uint32_t extents(const FakeVolume& volume, void* out, std::uint32_t out_size, std::uint32_t& returned) {
+    if (volume.extents_error != 0) return volume.extents_error;
+    const std::uint32_t count = volume.spread + 1;
+    const std::size_t needed = offsetof(VolumeDiskExtents, Extents) + count * sizeof(DiskExtent);
+    auto* bytes = static_cast<std::uint8_t*>(out);
+    std::memcpy(bytes, &count, sizeof count);
+    if (out_size < needed) {
+      returned = sizeof(VolumeDiskExtents);
+      return WIN_ERROR_MORE_DATA;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+      DiskExtent extent{i < volume.spread ? 100 + i : volume.disk, 0, 1};
+      std::memcpy(bytes + offsetof(VolumeDiskExtents, Extents) + i * sizeof extent, &extent, sizeof extent);
+    }
+    returned = static_cast<std::uint32_t>(needed);
+    return 0;
   }
   std::uint32_t pass_through(const std::string& path, ScsiPassThroughDirectWithSense& block) {
     ScsiPassThroughDirect& sptd = block.sptd;
@@ -123,7 +157,17 @@ class ScriptedWindows final : public Win32Io {
                     sptd.DataBuffer, sptd.TimeOutValue});
     log.push_back("command " + path);
     if (call_error != 0) return call_error;
+    if (unit_attentions > 0) {
+      --unit_attentions;
+      sptd.ScsiStatus = 2;
+      const std::uint8_t reset[] = {0x70, 0, 0x06, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x29, 0x00};
+      std::memcpy(block.sense, reset, sizeof reset);
+      sptd.SenseInfoLength = sizeof reset;
+      return 0;
+    }
     if (sptd.DataIn == WIN_SCSI_IOCTL_DATA_IN) std::memset(sptd.DataBuffer, fill, sptd.DataTransferLength);
+    const std::string& model = disks.count(path) ? disks.at(path).model : "";
+    if (sptd.Cdb[0] == 0x12 && !model.empty()) std::memcpy(static_cast<std::uint8_t*>(sptd.DataBuffer) + 8, model.data(), 24);
     sptd.ScsiStatus = scsi_status;
     if (!sense.empty()) std::memcpy(block.sense, sense.data(), sense.size());
     sptd.SenseInfoLength = static_cast<std::uint8_t>(sense.size());
@@ -281,6 +325,7 @@ TEST_F(PassThrough, OutcomesMapToAspiStatus) {
       {"timeout", WIN_ERROR_SEM_TIMEOUT, 0, 0, 0x28, SS_ERR, HASTAT_COMMAND_TIMEOUT, 0, 0},
       {"unplugged", WIN_ERROR_DEVICE_NOT_CONNECTED, 0, 0, 0x28, SS_NO_DEVICE, 0, 0, 0},
       {"write into a mounted volume", WIN_ERROR_ACCESS_DENIED, 0, 0, 0x2A, SS_ERR, 0, 2, 0x07},
+      {"read refused: no write protection", WIN_ERROR_ACCESS_DENIED, 0, 0, 0x28, SS_ERR, 0, 0, 0},
       {"other failure", WIN_ERROR_IO_DEVICE, 0, 0, 0x28, SS_ERR, 0, 0, 0},
   };
   for (const Case& c : cases) {
@@ -330,54 +375,170 @@ TEST_F(PassThrough, OnlyTheUtilitysCommandsReachADevice) {
   EXPECT_TRUE(windows->sent.empty());
 }
 
-TEST_F(PassThrough, AVolumeThatCannotBeLockedBlocksEveryWriteToItsDisk) {
-  add_disk(0, 0, 0, 0);
-  add_disk(1, 1, 0, 0);
-  windows->volumes = {{"\\\\.\\C:", 0}, {"\\\\.\\E:", 1}, {"\\\\.\\F:", 1, WIN_ERROR_ACCESS_DENIED}};
-  {
+// Each volume as Windows may answer for it, on a machine whose disk 1 is
+// the player's: whether the player's disk may then be written, what is
+// locked, and the line the user gets. What cannot be told counts as lying
+// on the player's disk.
+TEST_F(PassThrough, EveryVolumeThatMayLieOnTheDiskIsLockedOrTheDiskIsNotWritten) {
+  const std::string in_use_f = "tessaly: drive F: on \\\\.\\PhysicalDrive1 is in use and cannot be locked: close "
+                               "every program and Explorer window using F:, then run tessaly again; nothing is "
+                               "written to this disk";
+  const std::string unasked_g = "tessaly: drive G: cannot be asked whether it lies on \\\\.\\PhysicalDrive1 nor be "
+                                "locked (Windows error 5), so it counts as lying there: close every program using "
+                                "G:, or remove its medium, then run tessaly again; nothing is written to this disk";
+  const std::string folder = "tessaly: the volume mounted at C:\\Player\\ on \\\\.\\PhysicalDrive1 is in use and "
+                             "cannot be locked: close every program and Explorer window using C:\\Player\\, then "
+                             "run tessaly again; nothing is written to this disk";
+  const std::string e = "\\\\.\\E:", f = "\\\\.\\F:", g = "\\\\.\\G:", c = "\\\\.\\C:";
+  const std::string guid = "\\\\?\\Volume{5eed}";
+  const struct Case {
+    const char* what;
+    FakeVolume volume;
+    bool writable;
+    std::vector<std::string> log;  // before the write
+    std::string told;
+  } cases[] = {
+      {"on the disk", {.path = e, .disk = 1}, true, {"lock " + e, "dismount " + e}, ""},
+      {"on the disk, in use", {.path = f, .disk = 1, .lock_error = WIN_ERROR_ACCESS_DENIED}, false, {"lock " + f},
+       in_use_f},
+      {"on another disk, in use", {.path = c, .disk = 0, .lock_error = WIN_ERROR_ACCESS_DENIED}, true, {}, ""},
+      {"spread over ten disks, this one last", {.path = e, .disk = 1, .spread = 9}, true,
+       {"lock " + e, "dismount " + e}, ""},
+      {"spread over ten disks elsewhere", {.path = e, .disk = 0, .spread = 9}, true, {}, ""},
+      {"no extents, numbered elsewhere", {.path = e, .disk = 0, .extents_error = 1, .numbered = true}, true, {}, ""},
+      {"no extents, numbered on the disk", {.path = e, .disk = 1, .extents_error = 1, .numbered = true}, true,
+       {"lock " + e, "dismount " + e}, ""},
+      {"neither told, locked all the same", {.path = e, .disk = 0, .extents_error = 1}, true,
+       {"lock " + e, "dismount " + e}, ""},
+      {"cannot be opened", {.path = g, .disk = 0, .open_error = WIN_ERROR_ACCESS_DENIED}, false, {}, unasked_g},
+      {"neither told, no medium", {.path = g, .disk = 0, .lock_error = WIN_ERROR_NOT_READY, .extents_error = 1},
+       true, {"lock " + g}, ""},
+      {"mounted in a folder, in use",
+       {.path = guid, .disk = 1, .lock_error = WIN_ERROR_SHARING_VIOLATION, .shown = "C:\\Player\\"}, false,
+       {"lock " + guid}, folder},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    windows = std::make_shared<ScriptedWindows>();
+    told.clear();
+    add_disk(0, 0, 0, 0);
+    add_disk(1, 1, 0, 0);
+    windows->volume_list = {c.volume};
     auto aspi = backend();
+    aspi->claim_target(1, 0, "");
+    EXPECT_EQ(windows->log, c.log);
+    EXPECT_EQ(told, c.told.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.told});
     std::uint8_t data[512] = {};
     for (int i = 0; i < 2; ++i) {
       auto write = request(1, 0, rw10(0x2A, 63, 1), data, 512);
       aspi->send(write);
-      EXPECT_EQ(write.SRB_Status, SS_ERR);
-      EXPECT_EQ(write.SenseArea[2], 0x07);  // DATA PROTECT
-      EXPECT_EQ(write.SenseArea[12], 0x27);
+      EXPECT_EQ(write.SRB_Status, c.writable ? SS_COMP : SS_ERR);
+      if (!c.writable) {
+        EXPECT_EQ(write.SenseArea[2], 0x07);  // DATA PROTECT
+      }
     }
-    ASSERT_EQ(told.size(), 1u);
-    EXPECT_EQ(told[0], "tessaly: drive F: on \\\\.\\PhysicalDrive1 is in use and cannot be locked: close every "
-                       "program and Explorer window using F:, then run tessaly again; nothing is written to "
-                       "this disk");
-    EXPECT_TRUE(windows->sent.empty());
+    EXPECT_EQ(windows->sent.size(), c.writable ? 2u : 0u);
+    EXPECT_EQ(told.size(), c.told.empty() ? 0u : 1u) << "told once";
   }
-  const std::vector<std::string> log = {"lock \\\\.\\E:", "dismount \\\\.\\E:", "lock \\\\.\\F:"};
-  EXPECT_EQ(windows->log, log);  // C: is on another disk; nothing flushed, nothing written
 }
 
-TEST_F(PassThrough, VolumesAreHeldUntilTheEndAndTheWrittenDiskIsFlushed) {
+// A run as the program makes it: the disk claimed, read, written and
+// flushed; the locks come before the first read and stay until the end.
+TEST_F(PassThrough, VolumesAreLockedBeforeTheFirstReadAndHeldUntilTheEnd) {
   add_disk(0, 0, 0, 0);
   add_disk(1, 1, 0, 0);
-  windows->volumes = {{"\\\\.\\C:", 0}, {"\\\\.\\E:", 1}};
+  windows->volume_list = {{.path = "\\\\.\\C:", .disk = 0}, {.path = "\\\\.\\E:", .disk = 1}};
   {
     auto aspi = backend();
+    aspi->claim_target(1, 0, "TOSHIBA MK6015MAP       ");
+    // E: was opened twice: to ask where it lies (closed again) and to lock it.
+    const auto asked = std::count(windows->closed.begin(), windows->closed.end(), "\\\\.\\E:");
+    EXPECT_EQ(asked, 1);
     std::uint8_t data[512] = {};
+    auto read = request(1, 0, rw10(0x28, 0, 1), data, 512);
+    aspi->send(read);
     for (int i = 0; i < 2; ++i) {
       auto write = request(1, 0, rw10(0x2A, 63, 1), data, 512);
       aspi->send(write);
       EXPECT_EQ(write.SRB_Status, SS_COMP);
     }
-    auto read = request(0, 0, rw10(0x28, 0, 1), data, 512);
-    aspi->send(read);
-    EXPECT_EQ(std::count(windows->closed.begin(), windows->closed.end(), "\\\\.\\E:"), 0);
+    aspi->flush_writes();
+    EXPECT_EQ(windows->sent.back().cdb[0], 0x35);  // SYNCHRONIZE CACHE(10), after the last write
+    EXPECT_EQ(windows->sent.back().timeout, FLUSH_TIMEOUT_S);
+    auto other = request(0, 0, rw10(0x28, 0, 1), data, 512);
+    aspi->send(other);
+    EXPECT_EQ(std::count(windows->closed.begin(), windows->closed.end(), "\\\\.\\E:"), asked);
   }
   const std::vector<std::string> log = {
-      "lock \\\\.\\E:",  "dismount \\\\.\\E:", "command " + drive(1), "command " + drive(1),
-      "command " + drive(0), "command " + drive(1), "update " + drive(1)};
-  EXPECT_EQ(windows->log, log);
-  EXPECT_EQ(windows->sent.back().cdb[0], 0x35);  // SYNCHRONIZE CACHE(10) on the written disk only
-  EXPECT_EQ(windows->sent.back().timeout, FLUSH_TIMEOUT_S);
-  EXPECT_EQ(std::count(windows->closed.begin(), windows->closed.end(), "\\\\.\\E:"), 1);
+      "lock \\\\.\\E:",     "dismount \\\\.\\E:",  "command " + drive(1), "command " + drive(1),
+      "command " + drive(1), "command " + drive(1), "update " + drive(1), "command " + drive(0)};
+  EXPECT_EQ(windows->log, log);  // nothing more to flush at the end
+  EXPECT_EQ(std::count(windows->closed.begin(), windows->closed.end(), "\\\\.\\E:"), 2);
   EXPECT_TRUE(told.empty());
+}
+
+TEST_F(PassThrough, AWriteWithoutAClaimLocksFirst) {
+  add_disk(0, 0, 0, 0);
+  windows->volume_list = {{.path = "\\\\.\\E:", .disk = 0}};
+  auto aspi = backend();
+  std::uint8_t data[512] = {};
+  auto write = request(0, 0, rw10(0x2A, 63, 1), data, 512);
+  aspi->send(write);
+  EXPECT_EQ(write.SRB_Status, SS_COMP);
+  const std::vector<std::string> log = {"lock \\\\.\\E:", "dismount \\\\.\\E:", "command " + drive(0)};
+  EXPECT_EQ(windows->log, log);
+}
+
+TEST_F(PassThrough, OneUnitAttentionIsAnsweredByAskingAgain) {
+  add_disk(0, 0, 0, 0);
+  auto aspi = backend();
+  std::uint8_t data[512] = {};
+  windows->unit_attentions = 1;  // the first command after a USB reset
+  auto read = request(0, 0, rw10(0x28, 7, 1), data, 512);
+  aspi->send(read);
+  EXPECT_EQ(read.SRB_Status, SS_COMP);
+  EXPECT_EQ(windows->sent.size(), 2u);
+  windows->unit_attentions = 2;
+  auto again = request(0, 0, rw10(0x28, 7, 1), data, 512);
+  aspi->send(again);
+  EXPECT_EQ(again.SRB_Status, SS_ERR);
+  EXPECT_EQ(again.SenseArea[2], 0x06);
+  EXPECT_EQ(windows->sent.size(), 4u);
+}
+
+// A WNASPI32.DLL numbers its adapters its own way: its disk is found by
+// target id and model, and only on Windows NT with disks to open.
+TEST_F(PassThrough, TheDiskBehindAnotherLayerIsFoundByTargetAndModel) {
+  const std::string player = "TOSHIBA MK6015MAP       ";
+  add_disk(0, 0, 0, 0);
+  windows->disks[drive(0)].model = "WDC WD800BB-00CAA1      ";
+  add_disk(1, 2, 0, 1);
+  windows->disks[drive(1)].model = player;  // another target
+  add_disk(2, 2, 0, 0);
+  windows->disks[drive(2)].model = player;
+  windows->volume_list = {{.path = "\\\\.\\C:", .disk = 0}, {.path = "\\\\.\\E:", .disk = 1},
+                          {.path = "\\\\.\\F:", .disk = 2}};
+  PtEnvironment env;
+  env.io = windows;
+  env.tell_user = [this](const std::string& line) { told.push_back(line); };
+  LayerDiskGuard guard = guard_disk_behind_layer(env, 0, player.c_str());
+  EXPECT_TRUE(guard.writable);
+  EXPECT_EQ(guard.held.size(), 1u);
+  EXPECT_EQ(std::count(windows->log.begin(), windows->log.end(), "lock \\\\.\\F:"), 1);
+  EXPECT_EQ(std::count(windows->log.begin(), windows->log.end(), "lock \\\\.\\E:"), 0);
+  release_guard(*windows, guard);
+  EXPECT_EQ(windows->closed.back(), "\\\\.\\F:");
+
+  LayerDiskGuard unknown = guard_disk_behind_layer(env, 3, player.c_str());
+  EXPECT_FALSE(unknown.writable);
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_NE(told[0].find("'TOSHIBA MK6015MAP       ' at target 3 of the ASPI layer is none of the disks"),
+            std::string::npos);
+
+  windows->nt = false;  // Windows 98 SE: nothing to lock, nothing opened
+  const std::size_t opened = windows->opened.size();
+  EXPECT_TRUE(guard_disk_behind_layer(env, 3, player.c_str()).writable);
+  EXPECT_EQ(windows->opened.size(), opened);
 }
 
 TEST(PassThroughSettings, TheTestListReplacesThePhysicalDrives) {

@@ -67,6 +67,10 @@ TEST_F(Run, DifferingFatsRepairedWithTwoOksLeaveASoundDisk) {
   EXPECT_EQ(disk->writes_between(0, 94), 95);
   const DiskSector fsinfo = disk->get(64);
   for (int i = 488; i < 492; ++i) EXPECT_EQ(fsinfo[i], 0xFF);
+  // The drive's cache is flushed once, right behind the last write.
+  EXPECT_EQ(disk->flushes, 1);
+  EXPECT_EQ(disk->transfers_at_flush, disk->transfers.size());
+  EXPECT_TRUE(disk->transfers[disk->transfers_at_flush - 1].write);
 
   ScriptedBoxes& again = script_message_boxes({});
   run();

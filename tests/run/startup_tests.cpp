@@ -7,6 +7,7 @@
 #include "platform/win32_api.h"
 #include "run/command_line.h"
 #include "run/startup.h"
+#include "support/memory_disk.h"
 #include "support/recording_backend.h"
 
 namespace {
@@ -96,6 +97,23 @@ TEST_F(StartUp, ErrorStatusWithoutAdaptersScansNothing) {
   EXPECT_EQ(run({}), EXIT_NO_DRIVE);
   EXPECT_TRUE(backend.requests.empty());
   EXPECT_EQ(output, BANNER + "ERROR: target device not found\n");
+}
+
+// A WNASPI32.DLL that serves only a CD writer hides nothing: the player's
+// disk is looked for behind the next layer, claimed there before it is read,
+// and checked.
+TEST_F(StartUp, ADiskTheFirstLayerDoesNotShowIsFoundBehindTheNext) {
+  backend.support_word = 0x0101;
+  MemoryDisk* disk = nullptr;
+  backend.next = [&disk] { return sample_disk_backend(40000, disk); };
+  EXPECT_EQ(run({}), 0);
+  ASSERT_NE(disk, nullptr);
+  EXPECT_EQ(backend.requests.size(), 8u);  // the first layer's INQUIRY scan
+  EXPECT_NE(output.find("   found Pellora HD 'TOSHIBA MK6015MAP       '\n"), std::string::npos);
+  EXPECT_NE(output.find("Pellora Hard Drive is OK\n"), std::string::npos);
+  EXPECT_EQ(disk->claims, 1);
+  EXPECT_EQ(disk->transfers_at_claim, 0u);
+  EXPECT_GE(disk->reads, 95);
 }
 
 }  // namespace

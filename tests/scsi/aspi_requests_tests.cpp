@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/console_hooks.h"
 #include "scsi/aspi_requests.h"
@@ -76,7 +77,7 @@ TEST_F(AspiRequests, ReadAndWriteCarryTheSectorAndCountMostSignificantByteFirst)
   // reference to a misaligned field is not allowed.
   const std::uint8_t* data = read.SRB_BufPointer;
   const void* posting_routine = read.SRB_PostProc;
-  EXPECT_EQ(data, buffer);
+  EXPECT_NE(data, buffer);  // a buffer of the request's own, never the caller's
   EXPECT_EQ(read.SRB_SenseLen, 14);
   EXPECT_EQ(read.SRB_CDBLen, 10);
   EXPECT_EQ(posting_routine, reinterpret_cast<void*>(&aspi_post_completion));
@@ -348,16 +349,76 @@ TEST_F(AspiRequests, RequestThatIsNeverPostedFailsAfterTheTimeout) {
   std::uint8_t buffer[512] = {};
   const auto start = std::chrono::steady_clock::now();
   CaptureStdout();
-  aspi_write_sectors(0, 0, buffer, 0, 1);
-  aspi_inquiry(0, 0);  // silent, as every INQUIRY failure
+  aspi_write_sectors(0, 6, buffer, 0, 1);
+  aspi_inquiry(0, 6);  // silent, as every INQUIRY failure
   EXPECT_EQ(GetCapturedStdout(), "status=$2 : SRB aborted\n");
   EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(40));
   EXPECT_EQ(completion_state.status.load(), SS_ABORTED);
   EXPECT_EQ(abandoned_request_count(), held + 2);  // kept: the post may yet come
 
+  // The write given up may still reach the disk, after anything written
+  // later: no later write goes to that target. Reads and other targets do.
   backend.completion = Completion::Inline;
-  aspi_read_sectors(0, 0, buffer, 1, 1);
+  const std::size_t sent = backend.requests.size();
+  CaptureStdout();
+  aspi_write_sectors(0, 6, buffer, 1, 1);
+  EXPECT_EQ(GetCapturedStdout(), "status=$2 : SRB aborted\n");
+  EXPECT_EQ(completion_state.status.load(), SS_ABORTED);
+  EXPECT_EQ(backend.requests.size(), sent);
+  aspi_read_sectors(0, 6, buffer, 1, 1);
   EXPECT_TRUE(last_request_succeeded());
+  aspi_write_sectors(0, 5, buffer, 1, 1);
+  EXPECT_TRUE(last_request_succeeded());
+}
+
+TEST_F(AspiRequests, ALatePostLandsInTheRequestsOwnBufferNotTheCallers) {
+  request_wait_limits.post_timeout_ms = 20;
+  backend.completion = Completion::Deferred;
+  std::vector<std::uint8_t> sector(512, 0x11);
+  CaptureStdout();
+  aspi_read_sectors(0, 0, sector.data(), 95, 1);
+  EXPECT_EQ(GetCapturedStdout(), "status=$2 : SRB aborted\n");
+  // The layer completes the read a minute late, while the caller's buffer
+  // already holds something else.
+  SRB_ExecSCSICmd* stale = backend.deferred.exchange(nullptr);
+  ASSERT_NE(stale, nullptr);
+  std::memset(stale->SRB_BufPointer, 0xEE, 512);
+  stale->SRB_Status = SS_COMP;
+  reinterpret_cast<ASPI_POSTPROC>(stale->SRB_PostProc)(stale);
+  EXPECT_EQ(sector, std::vector<std::uint8_t>(512, 0x11));
+  EXPECT_EQ(completion_state.status.load(), SS_ABORTED);
+}
+
+TEST_F(AspiRequests, CompletedInsideTheCallWithoutAPostIsTakenAfterTheGrace) {
+  request_wait_limits.completed_grace_ms = 30;
+  backend.completion = Completion::CompleteAndDefer;
+  backend.responder = [](SRB_ExecSCSICmd& srb) -> std::uint8_t {
+    std::memset(srb.SRB_BufPointer, srb.CDBByte[0] == 0x25 ? 0 : 0x5A, 8);
+    srb.SRB_BufPointer[3] = 0x3F;
+    return SS_COMP;
+  };
+  const std::int32_t held = abandoned_request_count();
+  const auto start = std::chrono::steady_clock::now();
+  aspi_read_capacity(0, 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(30));
+  EXPECT_EQ(completion_state.status.load(), SS_COMP);
+  EXPECT_EQ(completion_state.capacity, 0x40u);
+  SRB_ExecSCSICmd* first = backend.deferred.exchange(nullptr);
+  // Learnt: the next SS_COMP is the outcome at once, without a sleep.
+  std::uint8_t sector[512] = {};
+  const std::uint64_t sleeps = platform::sleep_call_count();
+  aspi_read_sectors(0, 0, sector, 5, 1);
+  EXPECT_EQ(platform::sleep_call_count(), sleeps);
+  EXPECT_TRUE(last_request_succeeded());
+  EXPECT_EQ(sector[0], 0x5A);
+  SRB_ExecSCSICmd* second = backend.deferred.exchange(nullptr);
+  EXPECT_EQ(abandoned_request_count(), held + 2);
+  // Should their posts come after all, they are absorbed.
+  reinterpret_cast<ASPI_POSTPROC>(first->SRB_PostProc)(first);
+  reinterpret_cast<ASPI_POSTPROC>(second->SRB_PostProc)(second);
+  backend.completion = Completion::Inline;
+  aspi_read_sectors(0, 0, sector, 5, 1);
+  EXPECT_EQ(abandoned_request_count(), held);
 }
 
 TEST_F(AspiRequests, PostRacingTheTimeoutFinishesTheRequestExactlyOnce) {

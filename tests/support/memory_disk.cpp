@@ -33,6 +33,16 @@ class MemoryDiskBackend : public platform::AspiBackend {
     return SS_COMP;
   }
 
+  void claim_target(int, int, const char*) override {
+    ++disk.claims;
+    disk.transfers_at_claim = disk.transfers.size();
+  }
+
+  void flush_writes() override {
+    ++disk.flushes;
+    disk.transfers_at_flush = disk.transfers.size();
+  }
+
  private:
   std::uint8_t execute(SRB_ExecSCSICmd& srb) {
     if (srb.SRB_HaId != 0) return SS_INVALID_HA;
@@ -110,6 +120,16 @@ MemoryDisk& install_memory_disk(std::uint32_t capacity) {
   target_drive.target_id = 0;
   target_drive.capacity_sectors = capacity;
   return disk;
+}
+
+std::unique_ptr<platform::AspiBackend> sample_disk_backend(std::uint32_t capacity, MemoryDisk*& disk) {
+  auto backend = std::make_unique<MemoryDiskBackend>();
+  disk = &backend->disk;
+  disk->capacity = capacity;
+  mkdisk::DiskOptions options;
+  options.capacity = capacity;
+  load_sample_disk(*disk, mkdisk::build_sample_disk(options));
+  return backend;
 }
 
 void load_sample_disk(MemoryDisk& disk, const mkdisk::SampleDisk& sample) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/aspi_backend.h"
 #include "sample_disk.h"
 
 using DiskSector = std::array<std::uint8_t, 512>;
@@ -31,6 +32,12 @@ struct MemoryDisk {
   std::vector<Transfer> transfers;  // every READ(10)/WRITE(10), in order
   int reads = 0;
   int writes = 0;
+  // What the run told the layer: claims of the disk and flushes, each with
+  // the number of transfers before it.
+  int claims = 0;
+  std::size_t transfers_at_claim = 0;
+  int flushes = 0;
+  std::size_t transfers_at_flush = 0;
 
   DiskSector& at(std::uint32_t n) { return sectors[n]; }
   DiskSector get(std::uint32_t n) const;  // zero when never written
@@ -41,6 +48,10 @@ struct MemoryDisk {
 // the player's disk, and points the process-wide target_drive at it. The
 // returned disk lives until the next installation.
 MemoryDisk& install_memory_disk(std::uint32_t capacity);
+
+// A backend serving a sound sample disk of `capacity` sectors as adapter 0
+// target 0, not installed; `disk` is pointed at its record.
+std::unique_ptr<platform::AspiBackend> sample_disk_backend(std::uint32_t capacity, MemoryDisk*& disk);
 
 // Copies the sectors of a sample disk built by the disk maker.
 void load_sample_disk(MemoryDisk& disk, const mkdisk::SampleDisk& sample);

@@ -24,8 +24,10 @@ std::uint32_t RecordingBackend::send(SRB_ExecSCSICmd& srb) {
   }
   const bool refuses = completion == Completion::RefuseAndPost || completion == Completion::RefuseAndDefer;
   srb.SRB_Status = responder(srb);
-  if (completion == Completion::Deferred || completion == Completion::RefuseAndDefer) {
+  if (completion == Completion::Deferred || completion == Completion::RefuseAndDefer ||
+      completion == Completion::CompleteAndDefer) {
     deferred.store(&srb);
+    if (completion == Completion::CompleteAndDefer) return SS_COMP;
     return refuses ? refusal : SS_PENDING;
   }
   reinterpret_cast<ASPI_POSTPROC>(srb.SRB_PostProc)(&srb);  // the block may be gone now

@@ -28,7 +28,9 @@ class RecordingBackend : public platform::AspiBackend {
   // `refusal`. Deferred / RefuseAndDefer: holds the block in `deferred` for
   // the test to post (or never) and returns SS_PENDING / `refusal`.
   // Thread: answered and posted from a new thread, after SS_PENDING.
-  enum class Completion { Inline, Refuse, RefuseAndPost, Deferred, RefuseAndDefer, Thread };
+  // CompleteAndDefer: answered inside send, which returns SS_COMP, the post
+  // held back in `deferred` as with Deferred.
+  enum class Completion { Inline, Refuse, RefuseAndPost, Deferred, RefuseAndDefer, Thread, CompleteAndDefer };
 
   std::uint32_t support_word = 0x0101;
   Responder responder = [](SRB_ExecSCSICmd&) -> std::uint8_t { return SS_COMP; };
@@ -39,6 +41,8 @@ class RecordingBackend : public platform::AspiBackend {
 
   int support_queries = 0;
   std::uint32_t max_transfer = 128;  // max_transfer_sectors of every target
+  // The layer to look through next (none when empty).
+  std::function<std::unique_ptr<platform::AspiBackend>()> next;
 
   ~RecordingBackend() override;
 
@@ -48,6 +52,7 @@ class RecordingBackend : public platform::AspiBackend {
   }
   std::uint32_t send(SRB_ExecSCSICmd& srb) override;
   std::uint32_t max_transfer_sectors(int, int) override { return max_transfer; }
+  std::unique_ptr<platform::AspiBackend> next_layer() override { return next ? next() : nullptr; }
 
  private:
   std::vector<std::thread> posters_;

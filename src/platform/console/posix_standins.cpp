@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/console_hooks.h"
+#include "platform/console/interrupt_hold.h"
 #include "platform/console/console_box.h"
 #include "platform/win32_api.h"
 
@@ -43,3 +44,13 @@ void Sleep(std::uint32_t milliseconds) {
   platform::sleep_calls.fetch_add(1);
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
+
+namespace platform {
+
+// The POSIX programs are not held during writes: a signal ends them as
+// before, and the SCSI generic backend's descriptors are closed by the
+// system.
+void hold_console_interrupts(void (*)()) {}
+void release_console_interrupts() {}
+
+}  // namespace platform

@@ -6,12 +6,15 @@
 // Only the four commands this utility sends travel to a device: INQUIRY,
 // READ CAPACITY(10), READ(10) and WRITE(10); the backend itself adds
 // SYNCHRONIZE CACHE(10) after the last write. Everything else is refused, so
-// that the volume locking before the first write cannot be passed by another
-// command that writes.
+// that the volume locking cannot be passed by another command that writes.
+//
+// The volumes on the disk the run works on are locked when the run claims it,
+// before its first READ(10); a disk written without a claim is locked before
+// its first WRITE(10). A command that meets UNIT ATTENTION (the first one
+// after a USB reset or a medium change) is sent once more.
 #include "platform/passthrough/passthrough_backend.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -38,6 +41,20 @@ void put_be32(std::uint8_t* at, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
 }
 
+constexpr std::uint8_t SENSE_KEY_UNIT_ATTENTION = 0x06;
+
+// Fixed-format sense (0x70, 0x71) keeps its key in byte 2, descriptor-format
+// sense (0x72, 0x73) in byte 1.
+bool unit_attention(const PtResult& result) {
+  if (result.os_error != 0 || result.scsi_status != SCSI_STATUS_CHECK_CONDITION || result.sense_length < 3) {
+    return false;
+  }
+  const std::uint8_t format = result.sense[0] & 0x7F;
+  if (format == 0x70 || format == 0x71) return (result.sense[2] & 0x0F) == SENSE_KEY_UNIT_ATTENTION;
+  if (format == 0x72 || format == 0x73) return (result.sense[1] & 0x0F) == SENSE_KEY_UNIT_ATTENTION;
+  return false;
+}
+
 bool block_is_sound(const SRB_ExecSCSICmd& srb, std::uint8_t data_in) {
   return platform::block_is_sound(srb) && direction_agrees(srb, data_in == WIN_SCSI_IOCTL_DATA_OUT);
 }
@@ -51,6 +68,18 @@ class Backend final : public PassThroughBackend {
       if (disk.wrote) flush(disk);
       for (Handle volume : disk.locked_volumes) env_.io->close(volume);
       env_.io->close(disk.handle);
+    }
+  }
+
+  void claim_target(int host_adapter, int target_id, const char*) override {
+    scan_once();
+    if (PtDisk* disk = find_disk(table_, host_adapter, target_id)) settle_write_check(*disk);
+  }
+
+  void flush_writes() override {
+    for (PtDisk& disk : table_.disks) {
+      if (disk.wrote) flush(disk);
+      disk.wrote = false;
     }
   }
 
@@ -103,13 +132,18 @@ class Backend final : public PassThroughBackend {
       return set_check_condition(srb, SENSE_INVALID_FIELD_IN_CDB);
     }
     if (opcode == OP_WRITE_10) {
-      if (!may_write(*disk)) return set_check_condition(srb, SENSE_WRITE_PROTECTED);
+      if (settle_write_check(*disk) != WriteCheck::safe) return set_check_condition(srb, SENSE_WRITE_PROTECTED);
       disk->wrote = true;
     }
     if (sized) return transfer_blocks_in_pieces(srb, *disk, data_in);
     PtCommand command{srb.CDBByte, srb.SRB_CDBLen, data_in, srb.SRB_BufPointer, srb.SRB_BufLen};
-    store_outcome(srb, execute_command(*env_.io, disk->handle, command, disk->alignment_mask, bounce_),
-                  srb.SRB_BufLen, false);
+    store_outcome(srb, run_command(*disk, command), srb.SRB_BufLen, false);
+  }
+
+  PtResult run_command(PtDisk& disk, const PtCommand& command) {
+    PtResult result = execute_command(*env_.io, disk.handle, command, disk.alignment_mask, bounce_);
+    if (unit_attention(result)) result = execute_command(*env_.io, disk.handle, command, disk.alignment_mask, bounce_);
+    return result;
   }
 
   // READ(10) and WRITE(10) in commands no longer than the adapter takes.
@@ -127,25 +161,20 @@ class Backend final : public PassThroughBackend {
       cdb[8] = static_cast<std::uint8_t>(count);
       PtCommand command{cdb, 10, data_in, srb.SRB_BufPointer + std::size_t{done} * BLOCK_BYTES,
                         count * BLOCK_BYTES};
-      store_outcome(srb, execute_command(*env_.io, disk.handle, command, disk.alignment_mask, bounce_),
-                    command.length, true);
+      store_outcome(srb, run_command(disk, command), command.length, true);
       done += count;
     } while (srb.SRB_Status == SS_COMP && done < total);
   }
 
-  // Settled once per disk, before its first WRITE(10).
-  bool may_write(PtDisk& disk) {
-    if (disk.write_check == WriteCheck::not_done) {
-      VolumeLocks locks = lock_volumes_on_disk(*env_.io, disk.disk_number);
-      disk.locked_volumes = std::move(locks.held);
-      for (const std::string& letter : locks.refused) {
-        tell("tessaly: drive " + letter + " on " + disk.path + " is in use and cannot be locked: close every " +
-             "program and Explorer window using " + letter + ", then run tessaly again; nothing is written " +
-             "to this disk");
-      }
-      disk.write_check = locks.refused.empty() ? WriteCheck::safe : WriteCheck::refused;
-    }
-    return disk.write_check == WriteCheck::safe;
+  // Settled once per disk: when the run claims it, else before its first
+  // WRITE(10).
+  WriteCheck settle_write_check(PtDisk& disk) {
+    if (disk.write_check != WriteCheck::not_done) return disk.write_check;
+    VolumeLocks locks = lock_volumes_on_disk(*env_.io, disk.disk_number, disk.path);
+    disk.locked_volumes = std::move(locks.held);
+    for (const std::string& line : locks.refusals) tell(line);
+    disk.write_check = locks.refusals.empty() ? WriteCheck::safe : WriteCheck::refused;
+    return disk.write_check;
   }
 
   // After the last write: the drive's cache to the medium, and Windows told

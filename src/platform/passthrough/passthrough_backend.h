@@ -30,6 +30,10 @@ namespace pt {
 // The backend over a given system (env.io must be set).
 std::unique_ptr<PassThroughBackend> make_backend(PtEnvironment env);
 
+// The machine's own environment, as make_passthrough_backend uses it: the
+// real Windows calls (Windows builds only).
+PtEnvironment machine_environment();
+
 // The environment of make_passthrough_backend, from the two settings' texts
 // (nullptr when unset); messages go to standard error. The caller adds io.
 PtEnvironment environment_from_settings(const char* listed_devices, const char* support_word);

@@ -26,7 +26,7 @@ void describe(Win32Io& io, PtDisk& disk, std::uint32_t fallback_number) {
   StorageAdapterDescriptor adapter{};
   if (ask(io, disk.handle, WIN_IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, adapter,
           offsetof(StorageAdapterDescriptor, AdapterUsesPio))) {
-    disk.alignment_mask = adapter.AlignmentMask;
+    if (alignment_mask_usable(adapter.AlignmentMask)) disk.alignment_mask = adapter.AlignmentMask;
     disk.max_transfer = max_transfer_of(adapter);
   }
 }
@@ -41,6 +41,8 @@ std::string open_failure(const std::string& path, std::uint32_t error) {
 }
 
 }  // namespace
+
+bool alignment_mask_usable(std::uint32_t mask) { return mask < PAGE_BYTES && (mask & (mask + 1)) == 0; }
 
 std::uint32_t max_transfer_of(const StorageAdapterDescriptor& descriptor) {
   std::uint64_t bytes = descriptor.MaximumTransferLength;

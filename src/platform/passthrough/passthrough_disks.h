@@ -61,6 +61,11 @@ int assign_adapters(std::vector<PtDisk>& disks);
 
 PtDisk* find_disk(PtDiskTable& table, int adapter, int target);
 
+// An adapter's AlignmentMask is taken only when it is one less than a power
+// of two and smaller than a page; any other value leaves the default, a
+// page, which meets every alignment a real adapter asks for.
+bool alignment_mask_usable(std::uint32_t mask);
+
 // The largest transfer the adapter takes in one request, from its
 // descriptor: MaximumTransferLength, and no more pages than it can map.
 std::uint32_t max_transfer_of(const StorageAdapterDescriptor& descriptor);

@@ -14,13 +14,22 @@
 
 namespace platform::pt {
 
+// A volume as Windows lists it: the path that opens it ("\\.\E:" or
+// "\\?\Volume{...}", no trailing backslash) and how the user knows it (its
+// drive letter "E:", else the folder it is mounted at, else that path).
+struct VolumeName {
+  std::string device;
+  std::string shown;
+};
+
 class Win32Io {
  public:
   virtual ~Win32Io() = default;
 
   // CreateFile on a device or volume path, shared for reading and writing,
-  // OPEN_EXISTING. Returns the handle, or nullptr with GetLastError() in
-  // `error`.
+  // OPEN_EXISTING; with read_write false the access is 0, which lets a
+  // volume be asked where it lies without touching its medium. Returns the
+  // handle, or nullptr with GetLastError() in `error`.
   virtual Handle open(const std::string& path, bool read_write, std::uint32_t& error) = 0;
 
   // DeviceIoControl; 0 on success, otherwise GetLastError(). `returned` gets
@@ -30,9 +39,13 @@ class Win32Io {
 
   virtual void close(Handle handle) = 0;
 
-  // The device paths of the volumes that have a drive letter ("\\.\C:"
-  // upward, from GetLogicalDrives).
-  virtual std::vector<std::string> lettered_volumes() = 0;
+  // Every volume of the machine (FindFirstVolumeA where the system has it,
+  // otherwise every drive letter from A: on but network drives).
+  virtual std::vector<VolumeName> volumes() = 0;
+
+  // Whether this is Windows NT (2000 on), whose volumes can be locked;
+  // Windows 98 SE and Me have neither the locks nor the pass-through.
+  virtual bool nt_family() { return true; }
 };
 
 std::unique_ptr<Win32Io> make_win32_io();

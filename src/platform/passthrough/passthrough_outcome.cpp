@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/common/srb_commands.h"
 #include "platform/common/srb_outcome.h"
 
 namespace platform::pt {
@@ -24,8 +25,11 @@ void store_outcome(SRB_ExecSCSICmd& srb, const PtResult& result, std::uint32_t e
     case WIN_ERROR_TIMEOUT:
       return set_adapter_outcome(srb, SS_ERR, HASTAT_COMMAND_TIMEOUT);
     // Windows refuses a write into a volume that is mounted, and any write
-    // to a write-protected medium, before the device sees it.
+    // to a write-protected medium, before the device sees it. A read it
+    // refuses is no sign of write protection: a plain error.
     case WIN_ERROR_ACCESS_DENIED:
+      if (srb.CDBByte[0] != OP_WRITE_10) return set_adapter_outcome(srb, SS_ERR, HASTAT_OK);
+      return set_check_condition(srb, SENSE_WRITE_PROTECTED);
     case WIN_ERROR_WRITE_PROTECT:
       return set_check_condition(srb, SENSE_WRITE_PROTECTED);
     case WIN_ERROR_NOT_READY:

@@ -1,12 +1,20 @@
 // The real Windows calls beneath the pass-through backend: CreateFileA,
-// DeviceIoControl, CloseHandle and GetLogicalDrives. Compiled only for
+// DeviceIoControl, CloseHandle, and the list of volumes. Compiled only for
 // Windows; the definitions of passthrough_win_types.h are checked here
 // against the Windows headers.
+//
+// The volume functions came with Windows 2000 (FindFirstVolumeA and its
+// kin, GetVolumeNameForVolumeMountPointA) and XP
+// (GetVolumePathNamesForVolumeNameA): they are looked up at run time, so
+// that the program still starts on Windows 98 SE, which has none.
 #include <windows.h>
 #include <winioctl.h>
 #include <ntddscsi.h>
 
 #include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/passthrough/passthrough_backend.h"
 
@@ -30,7 +38,93 @@ static_assert(offsetof(StorageAdapterDescriptor, AlignmentMask) ==
 static_assert(sizeof(DiskExtent) == sizeof(::DISK_EXTENT));
 static_assert(WIN_ERROR_ACCESS_DENIED == ERROR_ACCESS_DENIED && WIN_ERROR_SEM_TIMEOUT == ERROR_SEM_TIMEOUT &&
               WIN_ERROR_DEVICE_NOT_CONNECTED == ERROR_DEVICE_NOT_CONNECTED && WIN_ERROR_TIMEOUT == ERROR_TIMEOUT &&
-              WIN_ERROR_IO_DEVICE == ERROR_IO_DEVICE);
+              WIN_ERROR_IO_DEVICE == ERROR_IO_DEVICE && WIN_ERROR_MORE_DATA == ERROR_MORE_DATA &&
+              WIN_ERROR_NOT_READY == ERROR_NOT_READY);
+
+using FindFirstVolumeProc = HANDLE(WINAPI*)(LPSTR, DWORD);
+using FindNextVolumeProc = BOOL(WINAPI*)(HANDLE, LPSTR, DWORD);
+using FindVolumeCloseProc = BOOL(WINAPI*)(HANDLE);
+using VolumeNameForMountPointProc = BOOL(WINAPI*)(LPCSTR, LPSTR, DWORD);
+using VolumePathNamesProc = BOOL(WINAPI*)(LPCSTR, LPSTR, DWORD, PDWORD);
+
+// GetProcAddress hands back a generic FARPROC; the caller casts it to the
+// published signature.
+template <typename Proc>
+Proc kernel32_entry(const char* name) {
+  return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("KERNEL32.DLL"), name)));
+}
+
+constexpr DWORD VOLUME_NAME_ROOM = 1024;
+
+std::string without_trailing_backslash(std::string path) {
+  if (!path.empty() && path.back() == '\\') path.pop_back();
+  return path;
+}
+
+// "\\?\Volume{...}\" for each lettered drive, to name the volumes of
+// Windows 2000, which cannot list a volume's mount folders.
+std::vector<std::pair<std::string, std::string>> letters_of_volumes() {
+  std::vector<std::pair<std::string, std::string>> letters;
+  const auto name_of = kernel32_entry<VolumeNameForMountPointProc>("GetVolumeNameForVolumeMountPointA");
+  if (name_of == nullptr) return letters;
+  const DWORD drives = GetLogicalDrives();
+  for (int i = 0; i < 26; ++i) {
+    if ((drives & (DWORD{1} << i)) == 0) continue;
+    const std::string root = std::string(1, char('A' + i)) + ":\\";
+    char volume[VOLUME_NAME_ROOM];
+    if (name_of(root.c_str(), volume, VOLUME_NAME_ROOM)) letters.emplace_back(volume, root.substr(0, 2));
+  }
+  return letters;
+}
+
+// The volume's first mount point ("E:" for a drive letter), or "" when it
+// has none the system can tell.
+std::string shown_name(const std::string& volume, const std::vector<std::pair<std::string, std::string>>& letters) {
+  if (const auto path_names = kernel32_entry<VolumePathNamesProc>("GetVolumePathNamesForVolumeNameA")) {
+    std::vector<char> names(VOLUME_NAME_ROOM * 4, '\0');
+    DWORD length = 0;
+    if (path_names(volume.c_str(), names.data(), static_cast<DWORD>(names.size()), &length) && names[0] != '\0') {
+      const std::string first = names.data();
+      return first.size() == 3 && first[1] == ':' ? first.substr(0, 2) : first;
+    }
+    return "";
+  }
+  for (const auto& [name, letter] : letters) {
+    if (name == volume) return letter;
+  }
+  return "";
+}
+
+std::vector<VolumeName> listed_volumes(FindFirstVolumeProc first, FindNextVolumeProc next, FindVolumeCloseProc done) {
+  std::vector<VolumeName> volumes;
+  // Asked only where needed: naming a floppy's volume may spin its drive.
+  const bool names_itself = kernel32_entry<VolumePathNamesProc>("GetVolumePathNamesForVolumeNameA") != nullptr;
+  const auto letters = names_itself ? std::vector<std::pair<std::string, std::string>>{} : letters_of_volumes();
+  char name[VOLUME_NAME_ROOM];
+  HANDLE search = first(name, VOLUME_NAME_ROOM);
+  if (search == INVALID_HANDLE_VALUE) return volumes;
+  do {
+    const std::string shown = shown_name(name, letters);
+    const std::string device = without_trailing_backslash(name);
+    volumes.push_back({device, shown.empty() ? device : shown});
+  } while (next(search, name, VOLUME_NAME_ROOM));
+  done(search);
+  return volumes;
+}
+
+// Without the volume list: every drive letter, A: and B: too, but the
+// network's, which lie on no disk of this machine.
+std::vector<VolumeName> lettered_volumes() {
+  std::vector<VolumeName> volumes;
+  const DWORD drives = GetLogicalDrives();
+  for (int i = 0; i < 26; ++i) {
+    if ((drives & (DWORD{1} << i)) == 0) continue;
+    const std::string letter = std::string(1, char('A' + i)) + ":";
+    if (GetDriveTypeA((letter + "\\").c_str()) == DRIVE_REMOTE) continue;
+    volumes.push_back({"\\\\.\\" + letter, letter});
+  }
+  return volumes;
+}
 
 class RealWin32Io final : public Win32Io {
  public:
@@ -56,27 +150,31 @@ class RealWin32Io final : public Win32Io {
 
   void close(Handle handle) override { CloseHandle(handle); }
 
-  std::vector<std::string> lettered_volumes() override {
-    std::vector<std::string> paths;
-    const DWORD letters = GetLogicalDrives();
-    for (int i = 2; i < 26; ++i) {  // C: to Z:
-      if (letters & (DWORD{1} << i)) paths.push_back(std::string("\\\\.\\") + char('A' + i) + ":");
-    }
-    return paths;
+  std::vector<VolumeName> volumes() override {
+    const auto first = kernel32_entry<FindFirstVolumeProc>("FindFirstVolumeA");
+    const auto next = kernel32_entry<FindNextVolumeProc>("FindNextVolumeA");
+    const auto done = kernel32_entry<FindVolumeCloseProc>("FindVolumeClose");
+    if (first != nullptr && next != nullptr && done != nullptr) return listed_volumes(first, next, done);
+    return lettered_volumes();
   }
+
+  // The high bit of GetVersion is set on Windows 95, 98 and Me.
+  bool nt_family() override { return (GetVersion() & 0x80000000u) == 0; }
 };
 
 }  // namespace
 
 std::unique_ptr<Win32Io> make_win32_io() { return std::make_unique<RealWin32Io>(); }
 
+PtEnvironment machine_environment() {
+  PtEnvironment env =
+      environment_from_settings(std::getenv("TESSALY_PASSTHROUGH_DEVICES"), std::getenv("ASPI_SUPPORT"));
+  env.io = make_win32_io();
+  return env;
+}
+
 }  // namespace pt
 
-std::unique_ptr<AspiBackend> make_passthrough_backend() {
-  pt::PtEnvironment env =
-      pt::environment_from_settings(std::getenv("TESSALY_PASSTHROUGH_DEVICES"), std::getenv("ASPI_SUPPORT"));
-  env.io = pt::make_win32_io();
-  return pt::make_backend(std::move(env));
-}
+std::unique_ptr<AspiBackend> make_passthrough_backend() { return pt::make_backend(pt::machine_environment()); }
 
 }  // namespace platform

@@ -55,6 +55,7 @@ constexpr std::uint32_t WIN_ERROR_SHARING_VIOLATION = 32;
 constexpr std::uint32_t WIN_ERROR_NOT_SUPPORTED = 50;
 constexpr std::uint32_t WIN_ERROR_INVALID_PARAMETER = 87;
 constexpr std::uint32_t WIN_ERROR_SEM_TIMEOUT = 121;
+constexpr std::uint32_t WIN_ERROR_MORE_DATA = 234;
 constexpr std::uint32_t WIN_ERROR_NO_SUCH_DEVICE = 433;
 constexpr std::uint32_t WIN_ERROR_IO_DEVICE = 1117;
 constexpr std::uint32_t WIN_ERROR_DEVICE_NOT_CONNECTED = 1167;

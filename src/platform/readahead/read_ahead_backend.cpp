@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/common/plain_lock.h"
 #include "platform/common/srb_outcome.h"
 #include "platform/readahead/posting_watch.h"
 #include "platform/readahead/window_set.h"
@@ -54,28 +55,19 @@ bool cacheable_read(const SRB_ExecSCSICmd& srb) {
          (srb.SRB_Flags & SRB_EVENT_NOTIFY) == 0;
 }
 
-// Held by the state shared between the caller's thread and a posting thread.
-class SpinLock {
- public:
-  void lock() {
-    while (flag_.test_and_set(std::memory_order_acquire)) {
-    }
-  }
-  void unlock() { flag_.clear(std::memory_order_release); }
-
- private:
-  std::atomic_flag flag_ = ATOMIC_FLAG_INIT;
-};
-
+// Held by the state shared between the caller's thread and a posting
+// thread. A lock that makes a waiter sleep, not spin: on a machine with one
+// processor a spinning caller would keep the posting thread that holds the
+// lock from running for the rest of its time slice.
 class Locked {
  public:
-  explicit Locked(SpinLock& lock) : lock_(lock) { lock_.lock(); }
+  explicit Locked(PlainLock& lock) : lock_(lock) { lock_.lock(); }
   ~Locked() { lock_.unlock(); }
   Locked(const Locked&) = delete;
   Locked& operator=(const Locked&) = delete;
 
  private:
-  SpinLock& lock_;
+  PlainLock& lock_;
 };
 
 // One read-ahead of the cache's own: the block first, so that the posting
@@ -99,6 +91,14 @@ struct InnerReadDeleter {
 };
 using InnerReadPtr = std::unique_ptr<InnerRead, InnerReadDeleter>;
 
+// Read-aheads given up on outlive the cache that sent them: the layer below
+// may still post them when the cache is gone (a DLL's threads outlast the
+// backend). Held here, reachable, until the process ends.
+void keep_until_exit(InnerReadPtr read) {
+  static std::vector<InnerRead*>* const kept = new std::vector<InnerRead*>;
+  kept->push_back(read.release());
+}
+
 // What the cache knows of one target.
 struct TargetState {
   std::uint32_t key = 0;
@@ -115,6 +115,27 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
  public:
   explicit ReadAheadBackend(std::unique_ptr<AspiBackend> inner)
       : windows_(READ_AHEAD_WINDOWS, READ_AHEAD_SECTORS), inner_(std::move(inner)) {}
+
+  ~ReadAheadBackend() override {
+    inner_.reset();
+    for (InnerReadPtr& read : retired_) keep_until_exit(std::move(read));
+  }
+
+  // Whatever was read of the disk before the layer below locked it may have
+  // changed since: the cache starts over for it.
+  void claim_target(int host_adapter, int target_id, const char* model) override {
+    inner_->claim_target(host_adapter, target_id, model);
+    const std::uint32_t key = (std::uint32_t(host_adapter & 0xFF) << 8) | std::uint32_t(target_id & 0xFF);
+    Locked hold(lock_);
+    windows_.drop(key, 0, UINT32_MAX);
+  }
+
+  void flush_writes() override { inner_->flush_writes(); }
+
+  std::unique_ptr<AspiBackend> next_layer() override {
+    std::unique_ptr<AspiBackend> next = inner_->next_layer();
+    return next ? make_read_ahead_backend(std::move(next)) : nullptr;
+  }
 
   std::uint32_t support_info() override { return inner_->support_info(); }
 
@@ -176,7 +197,7 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
     const std::uint32_t key = target_key(srb);
     const std::uint32_t sector = first_sector(srb);
     if (held(key, sector, srb)) return complete_from_cache(srb);
-    const std::uint32_t count = window_length(srb, key, sector);
+    const std::uint32_t count = posts_completed_requests_ ? window_length(srb, key, sector) : 0;
     if (count < 2) return inner_->send(srb);
     InnerReadPtr read = read_window(srb, sector, count);
     if (!read) {
@@ -265,8 +286,13 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
       if (!read->posted.load(std::memory_order_acquire)) retired_.push_back(std::move(read));
       return nullptr;
     }
+    // A layer that completes a request inside the call may leave its posting
+    // routine uncalled: such a layer gets no more read-aheads, whose wait
+    // would last the whole limit each time.
+    const unsigned limit = accepted == SS_COMP ? READ_AHEAD_COMPLETED_GRACE : READ_AHEAD_WAIT_LIMIT;
     for (unsigned waits = 0; !read->posted.load(std::memory_order_acquire); ++waits) {
-      if (waits == READ_AHEAD_WAIT_LIMIT) {
+      if (waits == limit) {
+        if (accepted == SS_COMP) posts_completed_requests_ = false;
         retired_.push_back(std::move(read));
         return nullptr;
       }
@@ -278,12 +304,15 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
     return read;
   }
 
-  SpinLock lock_;
+  PlainLock lock_;
   SectorWindows windows_;
   std::vector<TargetState> targets_;
   // Read-aheads given up while the layer below might still post them; kept
   // until the layer below is gone.
   std::vector<InnerReadPtr> retired_;
+  // Cleared for good when the layer below completed a read-ahead inside the
+  // call without posting it.
+  bool posts_completed_requests_ = true;
   // Last, so destroyed first: requests it completes at shutdown still find
   // the cache whole.
   std::unique_ptr<AspiBackend> inner_;

@@ -20,8 +20,9 @@
 // target before it reads), so a capacity the utility cannot learn leaves the
 // cache idle, and no request of the cache's own is ever added.
 //
-// Builds on Windows in the win32 thread model: no thread library, only
-// atomics, and its own inner reads are waited for with Sleep(1).
+// Builds on Windows in the win32 thread model: no thread library, atomics
+// and a critical section, and its own inner reads are waited for with
+// Sleep(1).
 #pragma once
 
 #include <cstddef>
@@ -40,6 +41,12 @@ constexpr std::size_t READ_AHEAD_WINDOWS = 16;
 // How many 1 ms waits the cache grants one read-ahead before giving it up
 // (the request is then read alone, as if the read-ahead had failed).
 constexpr unsigned READ_AHEAD_WAIT_LIMIT = 60000;
+
+// How many 1 ms waits a read-ahead that the layer below said it completed
+// (SS_COMP from the call) gets for its post. Without one in that time the
+// read-ahead is given up, and the cache reads ahead no more: each request
+// then goes to the layer as it is.
+constexpr unsigned READ_AHEAD_COMPLETED_GRACE = 50;
 
 std::unique_ptr<AspiBackend> make_read_ahead_backend(std::unique_ptr<AspiBackend> inner);
 
