@@ -31,6 +31,17 @@ Scenario keys:
                                       DLL only where a planted one would lie,
                                       in the current folder and a folder on
                                       PATH, the program in a folder of its own
+  planted_helper = "HELPER.DLL"       the test DLL loads a library of this name
+                                      at run time (ASPI_SECOND_LIBRARY); one
+                                      is planted in the current folder and on
+                                      PATH only, and must never be loaded
+  journal_in = "APPDATA"              the undo journal's folder is left to the
+                                      program (TESSALY_UNDO_DIR unset,
+                                      LOCALAPPDATA and the shell's folder
+                                      lookup taken away): it must land in
+                                      this variable's folder (APPDATA or
+                                      USERPROFILE, each set to a folder of
+                                      the scenario's own; the other unset)
   loads_dll = false                   WNASPI32.DLL must not be loaded at all
                                       (default: loaded from the program's
                                       folder with "test-dll", never otherwise)

@@ -11,6 +11,9 @@ namespace {
 // published one.
 using AnyProc = void (*)();
 using SetDllDirectoryProc = BOOL(WINAPI*)(LPCSTR);
+using SetDefaultDllDirectoriesProc = BOOL(WINAPI*)(DWORD);
+
+constexpr DWORD SAFE_FOLDERS = LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
 
 AnyProc kernel32_entry(const char* name) {
   return reinterpret_cast<AnyProc>(GetProcAddress(GetModuleHandleA("KERNEL32.DLL"), name));
@@ -21,7 +24,8 @@ AnyProc ordinal_entry(HMODULE module, WORD ordinal) {
 }
 
 // AddDllDirectory came with the loader that understands the
-// LOAD_LIBRARY_SEARCH_* flags: where it exists, so do they.
+// LOAD_LIBRARY_SEARCH_* flags and SetDefaultDllDirectories: where it
+// exists, so do they.
 bool search_flags_understood() { return kernel32_entry("AddDllDirectory") != nullptr; }
 
 // A folder name with its trailing backslash, or "" if Windows could not
@@ -41,20 +45,35 @@ std::string system_folder() {
   return std::string(path, length) + "\\";
 }
 
-HMODULE load_by_search_flags(const char* file_name) {
-  return LoadLibraryExA(file_name, nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
-HMODULE load_by_full_paths(const char* file_name) {
-  // A full path settles where the layer itself comes from; SetDllDirectoryA
-  // (XP SP1 on) also keeps the current folder out of the search for the
-  // DLLs that the layer loads in turn.
+// Keeps the current folder out of the search for every library loaded from
+// now on, the ones the layer loads in turn included (XP SP1 on).
+void leave_out_current_folder() {
   if (auto set_dll_directory = reinterpret_cast<SetDllDirectoryProc>(kernel32_entry("SetDllDirectoryA"))) {
     set_dll_directory("");
   }
+}
+
+// Every later search of the process, the layer's own LoadLibrary calls
+// included, goes to the same two folders and nowhere else.
+HMODULE load_by_search_flags(const char* file_name) {
+  if (auto set_default = reinterpret_cast<SetDefaultDllDirectoriesProc>(kernel32_entry("SetDefaultDllDirectories"))) {
+    set_default(SAFE_FOLDERS);
+  }
+  leave_out_current_folder();
+  return LoadLibraryExA(file_name, nullptr, SAFE_FOLDERS);
+}
+
+// A full path settles where the layer itself comes from; with
+// LOAD_WITH_ALTERED_SEARCH_PATH its own imports are looked for in its folder
+// first, not in the current folder (which Windows 2000 and XP before SP2
+// search first for a library loaded by full path).
+HMODULE load_by_full_paths(const char* file_name) {
+  leave_out_current_folder();
   for (const std::string& folder : {folder_of_program(), system_folder()}) {
     if (folder.empty()) continue;
-    if (HMODULE module = LoadLibraryA((folder + file_name).c_str())) return module;
+    if (HMODULE module = LoadLibraryExA((folder + file_name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) {
+      return module;
+    }
   }
   return nullptr;
 }

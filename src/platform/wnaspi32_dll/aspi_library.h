@@ -25,9 +25,14 @@ constexpr WORD SEND_COMMAND_ORDINAL = 2;
 constexpr aspi_types::DWORD ASPI_ABSENT_SUPPORT_WORD = SS_COMP << 8;
 
 // How the two folders are searched. Windows 7 with the 2011 loader update
-// and every later Windows take the folders as LoadLibraryExA search flags;
-// older ones (98 SE to Vista) know no such flags, so the DLL is loaded by
-// its full path in each folder in turn.
+// and every later Windows take the folders as LoadLibraryExA search flags,
+// and as the process's default (SetDefaultDllDirectories), so that a library
+// the layer loads in turn is searched there only; older ones (98 SE to
+// Vista) know no such flags, so the DLL is loaded by its full path in each
+// folder in turn, with LOAD_WITH_ALTERED_SEARCH_PATH. Both leave the current
+// folder out of every later search where SetDllDirectoryA exists (XP SP1
+// on); a folder on PATH stays in the search of what the layer loads on
+// Windows before 7.
 enum class LibrarySearch {
   as_the_system_allows,  // search flags where understood, else full paths
   search_flags,

@@ -17,7 +17,9 @@
 //   (from the layer's thread, afterwards), unset or anything else: never.
 //
 // Both read the same settings as the stand-in (ASPI_DISKS, and ASPI_SUPPORT
-// to force a support word). Disks marked "async" add the stand-in's own delay
+// to force a support word). ASPI_SECOND_LIBRARY names a library the layer
+// loads by name on its first call, as layers that load helpers at run time
+// do; the tests plant it where only an unsafe search would find it. Disks marked "async" add the stand-in's own delay
 // on top.
 #include <windows.h>
 
@@ -76,6 +78,10 @@ std::vector<std::pair<int, int>> disk_places(const std::string& settings) {
   return places;
 }
 
+HMODULE load_second_library(const std::string& name) {
+  return name.empty() ? nullptr : LoadLibraryA(name.c_str());
+}
+
 struct TestLayer {
   const std::string settings = environment_text("ASPI_DISKS");
   std::unique_ptr<platform::AspiBackend> disks = platform::make_image_backend(settings, std::cerr);
@@ -83,6 +89,8 @@ struct TestLayer {
   const std::string post_on_refusal = environment_text("ASPI_POST_ON_REFUSAL");
   unsigned sent = 0;
   platform::AsyncPoster completer{PACED ? PACED_POST_DELAY : std::chrono::microseconds(0)};
+  // Loaded by name, wherever the process's search finds it; not needed.
+  const HMODULE second_library = load_second_library(environment_text("ASPI_SECOND_LIBRARY"));
 
   bool has_disk(const SRB_ExecSCSICmd& srb) const {
     for (const auto& place : places) {

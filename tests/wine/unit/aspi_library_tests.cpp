@@ -68,13 +68,20 @@ class PlantedLibrary : public testing::TestWithParam<platform::LibrarySearch> {
   std::string original_folder_;
 };
 
+// After the layer is loaded, a library it loads in turn by name is not
+// taken from the current folder either.
 TEST_P(PlantedLibrary, LibraryInTheCurrentFolderIsIgnored) {
+  char found[MAX_PATH] = {};
+  ASSERT_NE(SearchPathA(nullptr, "PLANTED.DLL", nullptr, MAX_PATH, found, nullptr), 0u)
+      << "the plant is where an ordinary search finds it";
   platform::AspiLibrary library = platform::load_aspi_library("PLANTED.DLL", GetParam());
   EXPECT_EQ(library.module, nullptr);
   EXPECT_EQ(GetModuleHandleA("PLANTED.DLL"), nullptr);
-  HMODULE plain = LoadLibraryA("PLANTED.DLL");
-  EXPECT_NE(plain, nullptr) << "the plant is where an ordinary search finds it";
-  if (plain != nullptr) FreeLibrary(plain);
+  platform::AspiLibrary layer = platform::load_aspi_library("WNASPI32.DLL", GetParam());
+  EXPECT_TRUE(layer.usable());
+  HMODULE loaded_in_turn = LoadLibraryA("PLANTED.DLL");
+  EXPECT_EQ(loaded_in_turn, nullptr);
+  if (loaded_in_turn != nullptr) FreeLibrary(loaded_in_turn);
 }
 
 TEST_P(PlantedLibrary, LibraryBesideTheProgramIsTaken) {

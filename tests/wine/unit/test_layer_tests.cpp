@@ -120,9 +120,15 @@ TEST(RequestsThroughTheDll, FailuresComeBackAsTheirStatus) {
   EXPECT_EQ(completion_state.status.load(), SS_ERR) << "past the end";
   aspi_write_sectors(OTHER_ADAPTER, OTHER_TARGET, buffer.data(), 0, 1);
   EXPECT_EQ(completion_state.status.load(), SS_ERR) << "read-only disk";
+  aspi_write_sectors(PLAYER_ADAPTER, PLAYER_TARGET, buffer.data(), 40, 1);
+  EXPECT_EQ(completion_state.status.load(), SS_ERR) << "a disk the run has not claimed is not written";
 }
 
 TEST(RequestsThroughTheDll, WritesReachTheImageFile) {
+  // Claimed as the run claims it; this machine shows no \\.\PhysicalDriveN,
+  // so there is nothing to lock.
+  TargetDrive& drive = select_target_drive(2);
+  claim_target_drive(drive);
   std::vector<std::uint8_t> sector(512, 0xA5);
   aspi_write_sectors(PLAYER_ADAPTER, PLAYER_TARGET, sector.data(), 40, 1);
   ASSERT_EQ(completion_state.status.load(), SS_COMP);
