@@ -151,12 +151,13 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
     }
   }
 
+  // A write's sectors stay dropped, whatever its outcome: a read after a
+  // write is how a write is checked, and a copy of what was sent would
+  // answer it however the disk kept the write.
   void watched_completion(SRB_ExecSCSICmd& srb) override {
-    if (srb.SRB_Status != SS_COMP) return;
+    if (srb.SRB_Status != SS_COMP || srb.CDBByte[0] == OP_WRITE_10) return;
     Locked hold(lock_);
-    if (srb.CDBByte[0] == OP_WRITE_10) {
-      windows_.update(target_key(srb), first_sector(srb), sector_count(srb), srb.SRB_BufPointer);
-    } else if (srb.SRB_BufPointer != nullptr && srb.SRB_BufLen >= READ_CAPACITY_BYTES &&
+    if (srb.SRB_BufPointer != nullptr && srb.SRB_BufLen >= READ_CAPACITY_BYTES &&
                be32(srb.SRB_BufPointer + 4) == CACHED_SECTOR_BYTES && be32(srb.SRB_BufPointer) != UINT32_MAX) {
       target(target_key(srb)).capacity = be32(srb.SRB_BufPointer) + 1;
     }
@@ -176,6 +177,9 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
     const std::uint32_t key = target_key(srb);
     const std::uint32_t sector = first_sector(srb);
     if (held(key, sector, srb)) return complete_from_cache(srb);
+    // A sector dropped from its window (written since) is read by itself, as
+    // without the cache.
+    if (covered(key, sector)) return inner_->send(srb);
     const std::uint32_t count = window_length(srb, key, sector);
     if (count < 2) return inner_->send(srb);
     InnerReadPtr read = read_window(srb, sector, count);
@@ -195,6 +199,11 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
     TargetState& state = target(key);
     if (state.failed.size() == FAILED_WINDOWS_KEPT) state.failed.erase(state.failed.begin());
     state.failed.emplace_back(sector, sector + count);
+  }
+
+  bool covered(std::uint32_t key, std::uint32_t sector) {
+    Locked hold(lock_);
+    return windows_.covers(key, sector);
   }
 
   // Copies the sector into the block when it is held.
