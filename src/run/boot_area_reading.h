@@ -6,6 +6,8 @@
 // sector on the disk may still be good.
 #pragma once
 
+#include <string>
+
 #include "bootarea/boot_area_image.h"
 
 struct BootAreaReading {
@@ -19,3 +21,15 @@ extern BootAreaReading boot_area_reading;
 
 // The unreadable sectors whose image content is still what the read left.
 BootSectorSet sectors_left_alone(const BootAreaReading& reading, const BootAreaImage& judged);
+
+// Whether disk sector 1, as read, held a GUID partition table's header.
+bool holds_guid_partition_table(const BootAreaReading& reading);
+
+// The layout of another kind that the disk held as read and that the judged
+// image replaces, as words for the user ("a GUID partition table", "a FAT16
+// volume at sector 63"); empty when the repair replaces none.
+std::string replaced_foreign_layout(const BootAreaReading& reading, const BootAreaImage& judged);
+
+// Before the repair boxes: one line on standard error when the repair would
+// replace a layout of another kind, naming it and how to get it back.
+void tell_replaced_layout(const BootAreaImage& judged);

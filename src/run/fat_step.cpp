@@ -27,6 +27,7 @@ constexpr const char* FAT_LOCATION_MISMATCH_LINE =
 // The player's volume: 32 reserved sectors, so that FAT1 begins at 95.
 constexpr std::uint32_t PLAYER_RESERVED_SECTORS = FIRST_FAT_START - PARTITIONED_VOLUME_START;
 constexpr int BPB_RESERVED_SECTORS = 14;
+constexpr int BPB_NUMBER_OF_FATS = 16;
 constexpr int BPB_FAT_SIZE_32 = 36;
 
 // What the FAT step found out.
@@ -61,11 +62,13 @@ void compare_fats(BootAreaImage& image, FatFindings& fat, std::int32_t fat1_sum,
   }
 }
 
-// What the step knows of the disk beside the image: its capacity and whether
-// the boot sector at 63 is a template this run placed.
+// What the step knows of the disk beside the image: its capacity, whether
+// the boot sector at 63 is a template this run placed, and whether the disk
+// as read carries a GUID partition table.
 struct FatStepContext {
   std::uint32_t capacity = 0;
   bool templates_placed = false;
+  bool guid_partition_table = false;
 };
 
 bool signed_boot_sector(const std::uint8_t* sector) { return sector[510] == 0x55 && sector[511] == 0xAA; }
@@ -79,19 +82,24 @@ bool fat_or_unreadable_at(std::uint64_t sector) {
 }
 
 // The search takes FAT1 to begin at 95 and FAT2 where the content says. That
-// holds on the player's volume only: a volume elsewhere, or a sound boot
-// sector whose FATs lie where it says and not where the search found them,
-// shows another layout, and copying FAT2 over 95 would then overwrite the
-// volume's own sectors. A template placed in this run, an unsigned sector,
-// fields of 0 or FATs past the disk's end hold no layout to weigh against
-// the search; a boot sector whose fields point at sectors that are no FAT
-// is itself what is damaged, and the measured size mends it as designed.
+// holds on the player's volume only: a GUID partition table (its volumes lie
+// where its own entries say, whatever the MBR judging made of sector 0), a
+// volume elsewhere, a volume with a single FAT (where the search finds
+// file data, not a second FAT), or a sound boot sector whose FATs lie where
+// it says and not where the search found them, shows another layout, and
+// copying FAT2 over 95 would then overwrite the volume's own sectors. A
+// template placed in this run, an unsigned sector, fields of 0 or FATs past
+// the disk's end hold no layout to weigh against the search; a boot sector
+// whose fields point at sectors that are no FAT is itself what is damaged,
+// and the measured size mends it as designed.
 bool disk_shows_another_layout(const BootAreaImage& image, std::int32_t measured_fat_size,
                                const FatStepContext& context) {
+  if (context.guid_partition_table) return true;
   if (volume_geometry.volume_start != PARTITIONED_VOLUME_START) return true;
   if (context.templates_placed) return false;
   const std::uint8_t* boot = image.sector(PARTITIONED_VOLUME_START);
   if (!signed_boot_sector(boot)) return false;
+  if (boot[BPB_NUMBER_OF_FATS] == 1) return true;
   const std::uint32_t reserved = read_le16(boot + BPB_RESERVED_SECTORS);
   const std::uint32_t fat_size = read_le32(boot + BPB_FAT_SIZE_32);
   if (reserved == PLAYER_RESERVED_SECTORS && fat_size == static_cast<std::uint32_t>(measured_fat_size)) return false;
@@ -166,7 +174,8 @@ void repair_disk(BootAreaImage& image, const FatFindings& fat) {
 void check_fat_and_repair(BootAreaImage& image, const TargetDrive& drive, RunSeverity run_severity,
                           bool boot_area_writable, bool templates_placed) {
   FatFindings fat;
-  const FatStepContext context{drive.capacity_sectors, templates_placed};
+  const FatStepContext context{drive.capacity_sectors, templates_placed,
+                               holds_guid_partition_table(boot_area_reading)};
   // After a repartition the old FATs are no longer where the new layout
   // expects them, so they are not looked for.
   if (run_severity != SEVERITY_REMOVABLE) run_fat_step(image, fat, run_severity, context);
@@ -175,6 +184,7 @@ void check_fat_and_repair(BootAreaImage& image, const TargetDrive& drive, RunSev
     std::fputs(UNKNOWN_CAPACITY_LINE, stdout);
     return;
   }
+  tell_replaced_layout(image);
   if (!repair_confirmed(run_severity)) return;
   repair_disk(image, fat);
 }

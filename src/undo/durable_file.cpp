@@ -1,11 +1,11 @@
 #include "undo/durable_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -19,24 +19,53 @@ std::string system_error_text() { return std::strerror(errno); }
 
 #ifdef _WIN32
 
-std::string flush_to_device(std::FILE* file) {
-  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-  if (handle == INVALID_HANDLE_VALUE || !FlushFileBuffers(handle)) {
-    return "cannot flush it to the disk (error " + std::to_string(GetLastError()) + ")";
+std::string windows_error_text() { return "error " + std::to_string(GetLastError()); }
+
+bool path_exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The whole buffer, in pieces of at most 1 MiB (WriteFile takes a DWORD).
+bool write_all(HANDLE file, const std::vector<std::uint8_t>& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data() + done, piece, &written, nullptr) || written == 0) return false;
+    done += written;
   }
+  return true;
+}
+
+// Windows has no fsync for a folder; FlushFileBuffers on the file writes its
+// data and its own metadata, and NTFS logs the new folder entry with them.
+std::string write_and_flush(HANDLE file, const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  if (!write_all(file, bytes)) return "cannot write " + path + " (" + windows_error_text() + ")";
+  if (!FlushFileBuffers(file)) return "cannot flush " + path + " to the disk (" + windows_error_text() + ")";
   return {};
 }
 
 #else
 
-std::string flush_to_device(std::FILE* file) {
-  if (::fsync(::fileno(file)) != 0) return "cannot flush it to the disk: " + system_error_text();
-  return {};
+bool path_exists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
 }
 
-// A rename is part of the folder: it is durable once the folder is flushed.
-std::string flush_folder(const std::string& folder) {
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+bool write_all(int fd, const std::vector<std::uint8_t>& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    done += static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+// A new name is part of its folder: it is durable once the folder is flushed.
+std::string flush_folder_of(const std::string& path) {
+  const std::size_t cut = path.find_last_of('/');
+  const std::string folder = cut == std::string::npos ? std::string(".") : path.substr(0, cut == 0 ? 1 : cut);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return "cannot open the folder to flush it: " + system_error_text();
   const bool flushed = ::fsync(fd) == 0;
   const std::string error = flushed ? std::string() : "cannot flush the folder: " + system_error_text();
@@ -44,45 +73,39 @@ std::string flush_folder(const std::string& folder) {
   return error;
 }
 
+std::string write_and_flush(int fd, const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  if (!write_all(fd, bytes)) return "cannot write " + path + ": " + system_error_text();
+  if (::fsync(fd) != 0) return "cannot flush " + path + " to the disk: " + system_error_text();
+  return {};
+}
+
 #endif
 
 }  // namespace
 
-std::string write_file_durably(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return "cannot create " + path + ": " + system_error_text();
-  std::string error;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fflush(file) != 0) {
-    error = "cannot write " + path + ": " + system_error_text();
-  } else {
-    error = flush_to_device(file);
-  }
-  if (std::fclose(file) != 0 && error.empty()) error = "cannot close " + path + ": " + system_error_text();
-  return error;
-}
-
 #ifdef _WIN32
 
-// MoveFileExA exists on Windows NT only; it is looked up so that the program
-// still starts on Windows 98 SE and Me, where the final name is always a new
-// one (the journal's name is fresh) and MoveFileA renames within the folder.
-std::string rename_durably(const std::string& from, const std::string& to) {
-  using MoveFileExProc = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);
-  const auto move_file_ex = reinterpret_cast<MoveFileExProc>(
-      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("KERNEL32.DLL"), "MoveFileExA")));
-  const BOOL moved = move_file_ex != nullptr
-                         ? move_file_ex(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-                         : MoveFileA(from.c_str(), to.c_str());
-  if (!moved) return "cannot rename it to " + to + " (error " + std::to_string(GetLastError()) + ")";
-  return {};
+CreateOutcome create_file_durably(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                                  std::string& problem) {
+  const HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return CreateOutcome::name_taken;
+    problem = "cannot create " + path + " (error " + std::to_string(error) + ")";
+    return CreateOutcome::failed;
+  }
+  problem = write_and_flush(file, path, bytes);
+  if (!CloseHandle(file) && problem.empty()) problem = "cannot close " + path + " (" + windows_error_text() + ")";
+  if (problem.empty()) return CreateOutcome::created;
+  DeleteFileA(path.c_str());
+  return CreateOutcome::failed;
 }
 
 std::string path_in(const std::string& folder, const std::string& name) {
   if (folder.empty() || folder.back() == '\\' || folder.back() == '/') return folder + name;
   return folder + "\\" + name;
 }
-
-bool path_exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::string make_folders(const std::string& folder) {
   if (folder.empty() || path_exists(folder)) return {};
@@ -92,7 +115,7 @@ std::string make_folders(const std::string& folder) {
     if (!problem.empty()) return problem;
   }
   if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-    return "cannot make " + folder + " (error " + std::to_string(GetLastError()) + ")";
+    return "cannot make " + folder + " (" + windows_error_text() + ")";
   }
   return {};
 }
@@ -101,22 +124,25 @@ void remove_file(const std::string& path) { DeleteFileA(path.c_str()); }
 
 #else
 
-std::string rename_durably(const std::string& from, const std::string& to) {
-  if (std::rename(from.c_str(), to.c_str()) != 0) {
-    return "cannot rename it to " + to + ": " + system_error_text();
+CreateOutcome create_file_durably(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                                  std::string& problem) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (errno == EEXIST) return CreateOutcome::name_taken;
+    problem = "cannot create " + path + ": " + system_error_text();
+    return CreateOutcome::failed;
   }
-  const std::size_t cut = to.find_last_of('/');
-  return flush_folder(cut == std::string::npos ? std::string() : to.substr(0, cut == 0 ? 1 : cut));
+  problem = write_and_flush(fd, path, bytes);
+  if (::close(fd) != 0 && problem.empty()) problem = "cannot close " + path + ": " + system_error_text();
+  if (problem.empty()) problem = flush_folder_of(path);
+  if (problem.empty()) return CreateOutcome::created;
+  ::unlink(path.c_str());
+  return CreateOutcome::failed;
 }
 
 std::string path_in(const std::string& folder, const std::string& name) {
   if (folder.empty() || folder.back() == '/') return folder + name;
   return folder + "/" + name;
-}
-
-bool path_exists(const std::string& path) {
-  struct stat info {};
-  return ::lstat(path.c_str(), &info) == 0;
 }
 
 std::string make_folders(const std::string& folder) {

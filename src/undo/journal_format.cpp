@@ -60,12 +60,45 @@ std::string decode_header(const std::vector<std::uint8_t>& bytes, Journal& journ
   return {};
 }
 
-void decode_entry(const std::uint8_t* p, JournalEntry& entry) {
-  entry.sector = get32(p);
-  entry.old_known = p[4] == 1;
-  entry.new_known = p[5] == 1;
-  entry.old_crc = get32(p + 8);
-  entry.new_crc = get32(p + 12);
+// How many entries of the list have their old content in the data part.
+std::size_t saved_sectors(const std::uint8_t* list, std::uint32_t count) {
+  std::size_t saved = 0;
+  for (std::uint32_t i = 0; i < count; ++i) saved += list[i * JOURNAL_ENTRY_SIZE + 4] == 1 ? 1 : 0;
+  return saved;
+}
+
+// A sector listed twice would be put back twice, the later entry winning,
+// and the restore's own journal could not undo that: such a journal was not
+// written by a repair and is refused.
+std::string sector_listed_twice(const std::uint8_t* list, std::uint32_t count) {
+  std::vector<std::uint32_t> sectors(count);
+  for (std::uint32_t i = 0; i < count; ++i) sectors[i] = get32(list + i * JOURNAL_ENTRY_SIZE);
+  std::sort(sectors.begin(), sectors.end());
+  const auto twice = std::adjacent_find(sectors.begin(), sectors.end());
+  if (twice == sectors.end()) return {};
+  return "it lists sector " + std::to_string(*twice) + " twice";
+}
+
+// The entries with their saved content, each checked against its CRC.
+std::string decode_entries(const std::uint8_t* list, std::uint32_t count, const std::uint8_t* data, Journal& read) {
+  read.entries.resize(count);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint8_t* p = list + i * JOURNAL_ENTRY_SIZE;
+    JournalEntry& entry = read.entries[i];
+    entry.sector = get32(p);
+    entry.old_known = p[4] == 1;
+    entry.new_known = p[5] == 1;
+    entry.old_crc = get32(p + 8);
+    entry.new_crc = get32(p + 12);
+    if (!entry.old_known) continue;
+    entry.old_content.assign(data, data + JOURNAL_SECTOR_SIZE);
+    data += JOURNAL_SECTOR_SIZE;
+    if (sector_crc(entry.old_content.data()) != entry.old_crc) {
+      read.entries.clear();
+      return "the saved content of sector " + std::to_string(entry.sector) + " does not match its checksum";
+    }
+  }
+  return {};
 }
 
 }  // namespace
@@ -79,7 +112,7 @@ void add_journal_entry(Journal& journal, std::uint32_t sector, const std::uint8_
   entry.old_known = old_content != nullptr;
   entry.new_known = new_content != nullptr;
   if (old_content != nullptr) {
-    std::copy(old_content, old_content + JOURNAL_SECTOR_SIZE, entry.old_content.begin());
+    entry.old_content.assign(old_content, old_content + JOURNAL_SECTOR_SIZE);
     entry.old_crc = sector_crc(old_content);
   }
   if (new_content != nullptr) entry.new_crc = sector_crc(new_content);
@@ -142,12 +175,8 @@ std::string decode_journal(const std::vector<std::uint8_t>& bytes, Journal& jour
   const std::size_t list_length = std::size_t{count} * JOURNAL_ENTRY_SIZE;
   if (bytes.size() < list_start + list_length + 4) return "it ends inside its sector list";
   if (!part_sound(bytes, list_start, list_length)) return "its sector list is damaged (checksum)";
-  read.entries.resize(count);
-  std::size_t data_length = 0;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    decode_entry(bytes.data() + list_start + i * JOURNAL_ENTRY_SIZE, read.entries[i]);
-    if (read.entries[i].old_known) data_length += JOURNAL_SECTOR_SIZE;
-  }
+  const std::uint8_t* list = bytes.data() + list_start;
+  const std::size_t data_length = saved_sectors(list, count) * JOURNAL_SECTOR_SIZE;
   const std::size_t data_start = list_start + list_length + 4;
   const std::size_t trailer_start = data_start + data_length + 4;
   if (bytes.size() < trailer_start) return "it ends inside its sector data";
@@ -161,15 +190,10 @@ std::string decode_journal(const std::vector<std::uint8_t>& bytes, Journal& jour
       !part_sound(bytes, 0, bytes.size() - 4)) {
     return "its trailer is damaged";
   }
-  const std::uint8_t* data = bytes.data() + data_start;
-  for (JournalEntry& entry : read.entries) {
-    if (!entry.old_known) continue;
-    std::copy(data, data + JOURNAL_SECTOR_SIZE, entry.old_content.begin());
-    data += JOURNAL_SECTOR_SIZE;
-    if (sector_crc(entry.old_content.data()) != entry.old_crc) {
-      return "the saved content of sector " + std::to_string(entry.sector) + " does not match its checksum";
-    }
-  }
+  problem = sector_listed_twice(list, count);
+  if (!problem.empty()) return problem;
+  problem = decode_entries(list, count, bytes.data() + data_start, read);
+  if (!problem.empty()) return problem;
   journal = std::move(read);
   return {};
 }

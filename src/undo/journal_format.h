@@ -50,13 +50,16 @@ enum JournalKind : std::uint32_t { JOURNAL_OF_REPAIR = 1, JOURNAL_OF_RESTORE = 2
 
 using SectorBytes = std::array<std::uint8_t, JOURNAL_SECTOR_SIZE>;
 
+// The old content lives outside the entry, and only when it was saved: a
+// journal's memory then follows its file's length, however many entries
+// without content its list holds.
 struct JournalEntry {
   std::uint32_t sector = 0;
   bool old_known = false;
   bool new_known = false;
   std::uint32_t old_crc = 0;
   std::uint32_t new_crc = 0;
-  SectorBytes old_content{};
+  std::vector<std::uint8_t> old_content;  // JOURNAL_SECTOR_SIZE bytes when old_known, else empty
 };
 
 struct Journal {
@@ -81,8 +84,10 @@ void describe_journal(Journal& journal, const char* model, std::uint32_t capacit
 
 std::vector<std::uint8_t> encode_journal(const Journal& journal);
 
-// Empty when `bytes` is a complete journal whose every checksum holds, else
-// what is wrong with it; `journal` is filled only on success.
+// Empty when `bytes` is a complete journal whose every checksum holds, whose
+// counts fit its length and which lists no sector twice, else what is wrong
+// with it; `journal` is filled only on success. Nothing is allocated for the
+// entries before their counts are known to fit the length.
 std::string decode_journal(const std::vector<std::uint8_t>& bytes, Journal& journal);
 
 // The model text as printable text, trailing blanks kept.

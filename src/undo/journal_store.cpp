@@ -36,15 +36,6 @@ std::string time_text(std::int64_t seconds) {
   return text;
 }
 
-// A name that no journal of the folder carries yet.
-std::string fresh_name(const std::string& folder, const std::string& base) {
-  std::string name = path_in(folder, base + ".undo");
-  for (int n = 2; path_exists(name) || path_exists(name + ".tmp"); ++n) {
-    name = path_in(folder, base + "-" + std::to_string(n) + ".undo");
-  }
-  return name;
-}
-
 std::string verify_copy(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::vector<std::uint8_t> copy;
   if (!read_whole_file(path, copy)) return "cannot read it back";
@@ -64,21 +55,29 @@ JournalPlace journal_place() {
   return place;
 }
 
+// Names are tried in order, STEM-TIME.undo, then STEM-TIME-2.undo and on;
+// each is taken by creating its file, so runs in the same second, in one
+// folder, each get a journal of their own.
+constexpr int NAMES_TRIED = 1000;
+
 std::string keep_journal(const JournalPlace& place, const Journal& journal, const char* stem, std::string& written) {
   if (place.folder.empty()) return "no folder for it is known (neither TESSALY_UNDO_DIR nor HOME is set)";
   const std::string made = make_folders(place.folder);
   if (!made.empty()) return made;
   const std::vector<std::uint8_t> bytes = encode_journal(journal);
-  const std::string final_name = fresh_name(place.folder, std::string(stem) + "-" + time_text(journal.time));
-  const std::string temporary = final_name + ".tmp";
-  std::string problem = write_file_durably(temporary, bytes);
-  if (problem.empty()) problem = rename_durably(temporary, final_name);
-  if (problem.empty()) problem = verify_copy(final_name, bytes);
-  if (!problem.empty()) {
-    remove_file(temporary);
-    remove_file(final_name);
-    return problem;
+  const std::string base = path_in(place.folder, std::string(stem) + "-" + time_text(journal.time));
+  for (int n = 1; n <= NAMES_TRIED; ++n) {
+    const std::string name = n == 1 ? base + ".undo" : base + "-" + std::to_string(n) + ".undo";
+    std::string problem;
+    const CreateOutcome outcome = create_file_durably(name, bytes, problem);
+    if (outcome == CreateOutcome::name_taken) continue;
+    if (outcome == CreateOutcome::created) problem = verify_copy(name, bytes);
+    if (!problem.empty()) {
+      remove_file(name);
+      return problem;
+    }
+    written = name;
+    return {};
   }
-  written = final_name;
-  return {};
+  return "every name from " + base + ".undo to -" + std::to_string(NAMES_TRIED) + ".undo is taken";
 }

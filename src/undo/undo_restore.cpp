@@ -1,11 +1,17 @@
 #include "undo/undo_restore.h"
 
+#include <algorithm>
+
 namespace {
+
+bool same_content(const SectorBytes& sector, const std::vector<std::uint8_t>& content) {
+  return content.size() == sector.size() && std::equal(sector.begin(), sector.end(), content.begin());
+}
 
 SectorAction judge_sector(const JournalEntry& entry, SectorPlan& sector) {
   if (!entry.old_known) return SectorAction::not_saved;
   if (!sector.readable) return SectorAction::conflict;
-  if (sector.current == entry.old_content) return SectorAction::leave;
+  if (same_content(sector.current, entry.old_content)) return SectorAction::leave;
   if (entry.new_known && sector_crc(sector.current.data()) == entry.new_crc) return SectorAction::restore;
   return SectorAction::conflict;
 }
@@ -62,7 +68,7 @@ std::vector<std::uint32_t> restore_sectors(const std::vector<SectorPlan>& plan, 
     if (sector.action != SectorAction::restore) continue;
     const JournalEntry& entry = *sector.entry;
     const bool sound = write_undo_sector(disk, entry.sector, entry.old_content.data()) &&
-                       read_undo_sector(disk, entry.sector, back.data()) && back == entry.old_content;
+                       read_undo_sector(disk, entry.sector, back.data()) && same_content(back, entry.old_content);
     if (!sound) failed.push_back(entry.sector);
   }
   return failed;

@@ -4,7 +4,8 @@ digest before the run, byte for byte, and refuse whatever it must refuse.
 
 case.toml:
   undo = true         refused on damaged journals and with -n writes nothing;
-                      then restores (answer "yes"); a second restore writes
+                      refused on a copy whose drive loses the write of one
+                      sector; then restores (answer "yes"); a second restore writes
                       nothing; the restore's own journal undoes the restore
                       and the repair journal restores once more
   undo = "conflict"   one sector the repair wrote is changed first: refused,
@@ -72,20 +73,46 @@ def check_digests(failures, name, disks, digests, what, sha256):
             failures.append(f"{name}: {what}: {os.path.basename(path)} differs")
 
 
-def change_written_sector(journal, disk):
-    """Writes junk over the first sector the repair changed (old != new)."""
+def first_changed_sector(journal):
+    """The first sector the repair changed (old content saved, old != new)."""
     with open(journal, "rb") as f:
         data = f.read()
     count = int.from_bytes(data[12:16], "little")
     for i in range(count):
         entry = data[72 + 16 * i:72 + 16 * (i + 1)]
         if entry[4] == 1 and entry[5] == 1 and entry[8:12] != entry[12:16]:
-            sector = int.from_bytes(entry[0:4], "little")
-            with open(disk, "r+b") as f:
-                f.seek(sector * 512)
-                f.write(b"\xa5" * 512)
-            return sector
+            return int.from_bytes(entry[0:4], "little")
     return None
+
+
+def change_written_sector(journal, disk):
+    """Writes junk over the first sector the repair changed."""
+    sector = first_changed_sector(journal)
+    if sector is not None:
+        with open(disk, "r+b") as f:
+            f.seek(sector * 512)
+            f.write(b"\xa5" * 512)
+    return sector
+
+
+def lost_write_step(name, work, disks, aspi_disks, journal, undo):
+    """A copy of the repaired disk whose drive acknowledges the write of one
+    sector without keeping it: the read-back after the restore must tell,
+    with read-ahead on as off, and name that sector."""
+    sector = first_changed_sector(journal)
+    if sector is None:
+        return [f"{name}: the repair changed no sector"]
+    lost = os.path.join(work, "lost-write.img")
+    subprocess.run(["cp", "--sparse=always", disks[0], lost], check=True)
+    entries = aspi_disks.split(";")
+    entries[0] = entries[0].replace(disks[0], lost, 1) + f",lostwrite={sector}"
+    proc = run_undo(undo, [journal], ";".join(entries), work)
+    failures = []
+    if expect(failures, name, proc, 1, "with a write the disk did not keep"):
+        if f"failed: sector {sector}\n".encode() not in proc.stdout:
+            failures.append(f"{name}: undo with a lost write does not name sector {sector}")
+    os.remove(lost)
+    return failures
 
 
 def undo_step(case, name, work, disks, aspi_disks, before, stderr, undo, sha256):
@@ -106,6 +133,7 @@ def undo_step(case, name, work, disks, aspi_disks, before, stderr, undo, sha256)
         failures += conflict_steps(name, work, disks, aspi_disks, journal, before, undo, sha256)
         return failures
 
+    failures += lost_write_step(name, work, disks, aspi_disks, journal, undo)
     proc = run_undo(undo, [journal], aspi_disks, work)
     if not expect(failures, name, proc, 0, "restore"):
         return failures

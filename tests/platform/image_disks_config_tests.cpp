@@ -39,7 +39,7 @@ TEST(ImageDisksConfig, PlainEntryTakesTheDefaults) {
 TEST(ImageDisksConfig, EveryAttributeIsRead) {
   std::string errors;
   auto disks = parse("b.img,ha=2,id=5,model=FUJITSU MHK2060AT1234567,ro,badread=3+10-12,"
-                     "badwrite=0x20,nocapacity,noinquiry,async",
+                     "badwrite=0x20,lostwrite=7-8,nocapacity,noinquiry,async",
                      errors);
   ASSERT_EQ(disks.size(), 1u) << errors;
   const ImageDiskConfig& d = disks[0];
@@ -54,6 +54,8 @@ TEST(ImageDisksConfig, EveryAttributeIsRead) {
   EXPECT_EQ(d.bad_reads[1].last, 12u);
   ASSERT_EQ(d.bad_writes.size(), 1u);
   EXPECT_EQ(d.bad_writes[0].first, 0x20u);
+  ASSERT_EQ(d.lost_writes.size(), 1u);
+  EXPECT_EQ(d.lost_writes[0].last, 8u);
 }
 
 TEST(ImageDisksConfig, ShortModelIsPaddedAndBlanksKept) {

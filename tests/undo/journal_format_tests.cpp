@@ -1,12 +1,34 @@
 // The journal format: a journal reads back as written, and a journal damaged
-// in any part, or cut short anywhere, is refused whole.
+// in any part, cut short anywhere or crafted, is refused whole; journals
+// are stored under names of their own.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <thread>
+
+#include "undo/durable_file.h"
 #include "undo/journal_format.h"
+#include "undo/journal_store.h"
 
 namespace {
+
+void put_le32(std::uint8_t* at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// Stores a fresh CRC-32 of [start, start + length) right behind it, and
+// of the whole file in its last four bytes.
+void reseal(std::vector<std::uint8_t>& bytes, std::size_t start, std::size_t length) {
+  put_le32(bytes.data() + start + length, static_cast<std::uint32_t>(crc32(0, bytes.data() + start, static_cast<uInt>(length))));
+  const std::size_t whole = bytes.size() - 4;
+  put_le32(bytes.data() + whole, static_cast<std::uint32_t>(crc32(0, bytes.data(), static_cast<uInt>(whole))));
+}
 
 Journal sample_journal() {
   Journal journal;
@@ -92,6 +114,73 @@ TEST(JournalFormat, EveryDamagedOrShortJournalIsRefused) {
   longer.push_back(0);
   Journal read;
   EXPECT_EQ(decode_journal(longer, read), "it has bytes past its trailer");
+}
+
+// Journals whose every checksum holds but which no repair writes: a sector
+// listed twice, and counts that promise more than the file holds.
+TEST(JournalFormat, CraftedJournalsAreRefused) {
+  Journal twice = sample_journal();
+  twice.entries[3].sector = twice.entries[0].sector;
+  Journal read;
+  EXPECT_EQ(decode_journal(encode_journal(twice), read), "it lists sector 95 twice");
+  EXPECT_TRUE(read.entries.empty());
+
+  // A list of a hundred million entries claimed by a file of a few hundred
+  // bytes, and a saved flag set on an entry whose content is not there.
+  std::vector<std::uint8_t> many = encode_journal(sample_journal());
+  put_le32(many.data() + 12, 100000000);
+  reseal(many, 0, 68);
+  EXPECT_EQ(decode_journal(many, read), "it ends inside its sector list");
+  std::vector<std::uint8_t> flagged = encode_journal(sample_journal());
+  flagged[72 + 16 + 4] = 1;  // the second entry, saved without content
+  reseal(flagged, 72, 4 * 16);
+  EXPECT_EQ(decode_journal(flagged, read), "it ends inside its sector data");
+  EXPECT_TRUE(read.entries.empty());
+}
+
+// Repairs started at once into one folder, in the same second, and a link
+// planted where the first journal's name will be: each repair takes a name
+// of its own by creating it, the link and what it points at stay as they
+// were, and every journal reads back whole.
+TEST(JournalStore, RepairsAtOnceKeepJournalsOfTheirOwn) {
+  const std::string folder = testing::TempDir() + "tessaly-journals-at-once";
+  std::system(("rm -rf '" + folder + "'").c_str());
+  ASSERT_EQ(make_folders(folder), "");
+  Journal journal = sample_journal();
+  journal.time = 1700000000;  // 2023-11-14 22:13:20 UTC
+  const std::string target = folder + "/elsewhere";
+  ASSERT_EQ(symlink(target.c_str(), (folder + "/repair-20231114-221320.undo").c_str()), 0);
+
+  constexpr int RUNS = 6;
+  std::vector<std::string> names(RUNS);
+  std::vector<std::string> problems(RUNS);
+  std::vector<std::thread> runs;
+  for (int i = 0; i < RUNS; ++i) {
+    runs.emplace_back([&, i] {
+      Journal own = journal;
+      own.entries[0].new_crc = static_cast<std::uint32_t>(i);  // tells the journals apart
+      problems[i] = keep_journal(JournalPlace{false, folder}, own, "repair", names[i]);
+    });
+  }
+  for (std::thread& run : runs) run.join();
+
+  std::set<std::string> distinct;
+  for (int i = 0; i < RUNS; ++i) {
+    ASSERT_EQ(problems[i], "");
+    distinct.insert(names[i]);
+    std::vector<std::uint8_t> bytes;
+    ASSERT_TRUE(read_whole_file(names[i], bytes));
+    Journal back;
+    ASSERT_EQ(decode_journal(bytes, back), "") << names[i];
+    EXPECT_EQ(back.entries[0].new_crc, static_cast<std::uint32_t>(i)) << names[i];
+    struct stat info {};
+    ASSERT_EQ(lstat(names[i].c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << names[i];
+  }
+  EXPECT_EQ(distinct.size(), static_cast<std::size_t>(RUNS));
+  EXPECT_EQ(distinct.count(folder + "/repair-20231114-221320.undo"), 0u);
+  struct stat info {};
+  EXPECT_NE(lstat(target.c_str(), &info), 0) << "a journal was written through the planted link";
 }
 
 }  // namespace

@@ -86,6 +86,11 @@ TransferResult ImageDisk::read(std::uint64_t first, std::uint32_t count, std::ui
   return TransferResult::done;
 }
 
+void ImageDisk::store(std::uint64_t first, std::uint32_t count, const std::uint8_t* data) {
+  file_.seekp(static_cast<std::streamoff>(first * IMAGE_SECTOR_SIZE));
+  file_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(count) * IMAGE_SECTOR_SIZE);
+}
+
 TransferResult ImageDisk::write(std::uint64_t first, std::uint32_t count, const std::uint8_t* data,
                                 std::uint64_t& failed_sector) {
   if (!writable_) return TransferResult::write_protected;
@@ -94,8 +99,14 @@ TransferResult ImageDisk::write(std::uint64_t first, std::uint32_t count, const 
   if (count == 0) return TransferResult::done;
   std::lock_guard<PlainLock> lock(mutex_);
   file_.clear();
-  file_.seekp(static_cast<std::streamoff>(first * IMAGE_SECTOR_SIZE));
-  file_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(count) * IMAGE_SECTOR_SIZE);
+  if (config_.lost_writes.empty()) {
+    store(first, count, data);
+  } else {
+    for (std::uint32_t i = 0; i < count; ++i) {
+      std::uint64_t lost = 0;
+      if (!find_sector_in_ranges(config_.lost_writes, first + i, 1, lost)) store(first + i, 1, data + std::size_t{i} * IMAGE_SECTOR_SIZE);
+    }
+  }
   file_.flush();
   if (!file_) {
     failed_sector = first;

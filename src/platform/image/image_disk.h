@@ -49,6 +49,8 @@ class ImageDisk {
  private:
   ImageDisk(const ImageDiskConfig& config, std::fstream file, std::uint64_t sectors, bool writable);
   TransferResult check_range(std::uint64_t first, std::uint32_t count) const;
+  // Puts sectors into the file; the caller holds the lock.
+  void store(std::uint64_t first, std::uint32_t count, const std::uint8_t* data);
 
   ImageDiskConfig config_;
   std::fstream file_;

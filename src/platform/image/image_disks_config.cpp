@@ -83,7 +83,8 @@ bool* flag_named(std::string_view name, ImageDiskConfig& config) {
 }
 
 bool needs_value(std::string_view name) {
-  return name == "ha" || name == "id" || name == "model" || name == "badread" || name == "badwrite";
+  return name == "ha" || name == "id" || name == "model" || name == "badread" || name == "badwrite" ||
+         name == "lostwrite";
 }
 
 std::string parse_valued(std::string_view name, std::string_view value, ImageDiskConfig& config) {
@@ -92,6 +93,7 @@ std::string parse_valued(std::string_view name, std::string_view value, ImageDis
   if (name == "model") return parse_model(value, config.model);
   if (name == "badread") return parse_range_list(value, config.bad_reads);
   if (name == "badwrite") return parse_range_list(value, config.bad_writes);
+  if (name == "lostwrite") return parse_range_list(value, config.lost_writes);
   return message_naming("unknown attribute '", name, "'");
 }
 

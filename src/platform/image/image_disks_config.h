@@ -2,8 +2,8 @@
 // SCSI disks, and how each one misbehaves. They come as one text,
 //   ENTRY[;ENTRY...]   with   ENTRY = PATH[,ATTR...]
 // and the attributes ha=N, id=N, model=TEXT, ro, badread=LIST,
-// badwrite=LIST, nocapacity, noinquiry and async (LIST = N or N-M joined
-// by "+"). Paths and models cannot hold "," or ";". Where the text comes
+// badwrite=LIST, lostwrite=LIST, nocapacity, noinquiry and async (LIST = N
+// or N-M joined by "+"). Paths and models cannot hold "," or ";". Where the text comes
 // from (the environment, a test) is the caller's business.
 #pragma once
 
@@ -41,6 +41,9 @@ struct ImageDiskConfig {
   bool async = false;
   std::vector<SectorRange> bad_reads;
   std::vector<SectorRange> bad_writes;
+  // Writes to these sectors complete as good but are not stored, as on a
+  // drive whose cache loses them: only a read from the disk tells.
+  std::vector<SectorRange> lost_writes;
 };
 
 // Parses the whole setting. Every entry that is malformed, or that wants a

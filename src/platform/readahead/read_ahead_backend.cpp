@@ -127,7 +127,7 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
     inner_->claim_target(host_adapter, target_id, model);
     const std::uint32_t key = (std::uint32_t(host_adapter & 0xFF) << 8) | std::uint32_t(target_id & 0xFF);
     Locked hold(lock_);
-    windows_.drop(key, 0, UINT32_MAX);
+    windows_.clear(key);
   }
 
   void flush_writes() override { inner_->flush_writes(); }
@@ -172,12 +172,13 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
     }
   }
 
+  // A write's sectors stay dropped, whatever its outcome: a read after a
+  // write is how a write is checked, and a copy of what was sent would
+  // answer it however the disk kept the write.
   void watched_completion(SRB_ExecSCSICmd& srb) override {
-    if (srb.SRB_Status != SS_COMP) return;
+    if (srb.SRB_Status != SS_COMP || srb.CDBByte[0] == OP_WRITE_10) return;
     Locked hold(lock_);
-    if (srb.CDBByte[0] == OP_WRITE_10) {
-      windows_.update(target_key(srb), first_sector(srb), sector_count(srb), srb.SRB_BufPointer);
-    } else if (srb.SRB_BufPointer != nullptr && srb.SRB_BufLen >= READ_CAPACITY_BYTES &&
+    if (srb.SRB_BufPointer != nullptr && srb.SRB_BufLen >= READ_CAPACITY_BYTES &&
                be32(srb.SRB_BufPointer + 4) == CACHED_SECTOR_BYTES && be32(srb.SRB_BufPointer) != UINT32_MAX) {
       target(target_key(srb)).capacity = be32(srb.SRB_BufPointer) + 1;
     }
@@ -197,6 +198,9 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
     const std::uint32_t key = target_key(srb);
     const std::uint32_t sector = first_sector(srb);
     if (held(key, sector, srb)) return complete_from_cache(srb);
+    // A sector dropped from its window (written since) is read by itself, as
+    // without the cache.
+    if (covered(key, sector)) return inner_->send(srb);
     const std::uint32_t count = posts_completed_requests_ ? window_length(srb, key, sector) : 0;
     if (count < 2) return inner_->send(srb);
     InnerReadPtr read = read_window(srb, sector, count);
@@ -216,6 +220,11 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
     TargetState& state = target(key);
     if (state.failed.size() == FAILED_WINDOWS_KEPT) state.failed.erase(state.failed.begin());
     state.failed.emplace_back(sector, sector + count);
+  }
+
+  bool covered(std::uint32_t key, std::uint32_t sector) {
+    Locked hold(lock_);
+    return windows_.covers(key, sector);
   }
 
   // Copies the sector into the block when it is held.

@@ -10,8 +10,10 @@
 // requested sector is read by itself (the caller's block handed on as it
 // is), and the rest of that window is read one sector per request, so a bad
 // sector and its neighbours behave exactly as without the cache. Writes go
-// on one per request, unchanged and in order; the held copies follow them
-// (a successful write refreshes them, a failed one drops them). Every other
+// on one per request, unchanged and in order; the held copies of what they
+// write are dropped, and a later read of such a sector goes to the device
+// by itself, so that a read checking a write reads what the disk kept, not
+// what was sent. Every other
 // request, and reads and writes of more than one sector or of a LUN other
 // than 0, pass through untouched.
 //

@@ -47,16 +47,20 @@ void SectorWindows::insert(std::uint32_t target, std::uint32_t first, std::uint3
   window.data.assign(data, data + std::size_t{count} * CACHED_SECTOR_BYTES);
 }
 
+bool SectorWindows::covers(std::uint32_t target, std::uint32_t sector) {
+  bool found = false;
+  each_covered(target, sector, 1, [&](Window&, std::size_t, std::size_t) { found = true; });
+  return found;
+}
+
 void SectorWindows::drop(std::uint32_t target, std::uint32_t first, std::uint32_t count) {
   each_covered(target, first, count, [](Window& window, std::size_t at, std::size_t) { window.held[at] = false; });
 }
 
-void SectorWindows::update(std::uint32_t target, std::uint32_t first, std::uint32_t count,
-                           const std::uint8_t* data) {
-  each_covered(target, first, count, [&](Window& window, std::size_t at, std::size_t from) {
-    std::memcpy(&window.data[at * CACHED_SECTOR_BYTES], data + from * CACHED_SECTOR_BYTES, CACHED_SECTOR_BYTES);
-    window.held[at] = true;
-  });
+void SectorWindows::clear(std::uint32_t target) {
+  for (Window& window : windows_) {
+    if (window.target == target) window.count = 0;
+  }
 }
 
 }  // namespace platform

@@ -1,8 +1,8 @@
 // The sectors the read-ahead cache holds: a fixed number of windows, each a
 // run of consecutive sectors of one target as one READ(10) returned them,
 // the least recently used window making room for a new one. A sector of a
-// window may be dropped (a write to it failed or is under way) and later
-// filled again (a write to it succeeded). Not thread-safe: the owner locks.
+// window may be dropped (it was written) and stays so. Not thread-safe: the
+// owner locks.
 #pragma once
 
 #include <cstddef>
@@ -26,12 +26,14 @@ class SectorWindows {
   // replacing the least recently used window.
   void insert(std::uint32_t target, std::uint32_t first, std::uint32_t count, const std::uint8_t* data);
 
+  // Whether a window of `target` spans `sector`, held or dropped.
+  bool covers(std::uint32_t target, std::uint32_t sector);
+
   // Forgets the sectors first .. first+count-1 of `target` wherever held.
   void drop(std::uint32_t target, std::uint32_t first, std::uint32_t count);
 
-  // Stores new contents of sectors first .. first+count-1 of `target` in
-  // every window that covers them.
-  void update(std::uint32_t target, std::uint32_t first, std::uint32_t count, const std::uint8_t* data);
+  // Frees every window of `target`: nothing of it is held or covered.
+  void clear(std::uint32_t target);
 
  private:
   struct Window {
