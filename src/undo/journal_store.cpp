@@ -5,22 +5,13 @@
 #include <ctime>
 
 #include "undo/durable_file.h"
+#include "undo/journal_folder.h"
 
 namespace {
 
 const char* set_variable(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr && *value != '\0' ? value : nullptr;
-}
-
-std::string default_folder() {
-#ifdef _WIN32
-  if (const char* local = set_variable("LOCALAPPDATA")) return path_in(local, "tessaly");
-#else
-  if (const char* state = set_variable("XDG_STATE_HOME")) return path_in(state, "tessaly");
-  if (const char* home = set_variable("HOME")) return path_in(path_in(path_in(home, ".local"), "state"), "tessaly");
-#endif
-  return {};
 }
 
 std::string time_text(std::int64_t seconds) {
@@ -51,7 +42,7 @@ JournalPlace journal_place() {
   const char* undo = std::getenv("TESSALY_UNDO");
   place.off = undo != nullptr && std::string(undo) == "off";
   const char* chosen = set_variable("TESSALY_UNDO_DIR");
-  place.folder = chosen != nullptr ? std::string(chosen) : default_folder();
+  place.folder = chosen != nullptr ? std::string(chosen) : default_journal_folder();
   return place;
 }
 
@@ -61,7 +52,7 @@ JournalPlace journal_place() {
 constexpr int NAMES_TRIED = 1000;
 
 std::string keep_journal(const JournalPlace& place, const Journal& journal, const char* stem, std::string& written) {
-  if (place.folder.empty()) return "no folder for it is known (neither TESSALY_UNDO_DIR nor HOME is set)";
+  if (place.folder.empty()) return "no folder for it is known (" + unnamed_journal_folder_reason() + ")";
   const std::string made = make_folders(place.folder);
   if (!made.empty()) return made;
   const std::vector<std::uint8_t> bytes = encode_journal(journal);

@@ -12,8 +12,8 @@ struct JournalPlace {
   std::string folder;   // empty when none could be named
 };
 
-// TESSALY_UNDO_DIR when set; otherwise $XDG_STATE_HOME/tessaly, else
-// ~/.local/state/tessaly (Windows: %LOCALAPPDATA%\tessaly).
+// TESSALY_UNDO_DIR when set; otherwise the system's own place
+// (journal_folder.h).
 JournalPlace journal_place();
 
 // Stores the journal in the place's folder (made when missing) as

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/disk_session.h"
 #include "scsi/aspi_requests.h"
 #include "scsi/completion_state.h"
 #include "scsi/drive_discovery.h"
@@ -46,14 +47,25 @@ std::vector<Candidate> disks_of_model(const Journal& journal, int adapter_count)
   return found;
 }
 
+// The candidates behind the ASPI layer, else behind its next one (on
+// Windows: the pass-through behind a DLL that shows no such disk).
+std::vector<Candidate> candidates(const Journal& journal, int adapter_count) {
+  completion_state.quiet = true;
+  std::vector<Candidate> found = disks_of_model(journal, adapter_count);
+  if (found.empty() && platform::fall_back_to_next_aspi_layer()) {
+    const AspiSupport next = check_aspi_support();
+    if (next.present) found = disks_of_model(journal, next.adapter_count);
+  }
+  completion_state.quiet = false;
+  return found;
+}
+
 }  // namespace
 
 std::string find_journal_disk(const Journal& journal, UndoDisk& disk) {
-  const AspiSupport support = check_aspi_support();
+  const AspiSupport support = find_aspi_support();
   if (!support.present) return "no ASPI layer answers, so no disk can be reached";
-  completion_state.quiet = true;
-  const std::vector<Candidate> found = disks_of_model(journal, support.adapter_count);
-  completion_state.quiet = false;
+  const std::vector<Candidate> found = candidates(journal, support.adapter_count);
   // Appended piece by piece: GCC 12 at -O2 misjudges "text" + std::string
   // as an overlapping copy (-Wrestrict).
   std::string wanted = "'";
@@ -76,6 +88,9 @@ std::string find_journal_disk(const Journal& journal, UndoDisk& disk) {
            "): attach only the one the journal was made on";
   }
   disk = matching.front();
+  // Before its sectors are compared: on Windows its volumes are locked now.
+  const std::string model(journal.model.begin(), journal.model.end());
+  platform::claim_aspi_target(disk.host_adapter, disk.target_id, model.c_str());
   return {};
 }
 

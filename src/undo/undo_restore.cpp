@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/disk_session.h"
+
 namespace {
 
 bool same_content(const SectorBytes& sector, const std::vector<std::uint8_t>& content) {
@@ -64,6 +66,7 @@ Journal journal_of_restore(const Journal& journal, const std::vector<SectorPlan>
 std::vector<std::uint32_t> restore_sectors(const std::vector<SectorPlan>& plan, const UndoDisk& disk) {
   std::vector<std::uint32_t> failed;
   SectorBytes back{};
+  platform::begin_disk_writes();
   for (const SectorPlan& sector : plan) {
     if (sector.action != SectorAction::restore) continue;
     const JournalEntry& entry = *sector.entry;
@@ -71,5 +74,6 @@ std::vector<std::uint32_t> restore_sectors(const std::vector<SectorPlan>& plan, 
                        read_undo_sector(disk, entry.sector, back.data()) && same_content(back, entry.old_content);
     if (!sound) failed.push_back(entry.sector);
   }
+  platform::end_disk_writes();
   return failed;
 }

@@ -221,9 +221,63 @@ def run_boxes(boxes, answers, process, shots, failures, name):
 # Runs the program with the scenario's arguments and leaves the exit code as
 # Windows reports it in exit-code.txt (redirection first: "echo 0>file"
 # would redirect handle 0).
-def launcher(program_folder):
+def launcher(program_folder, settings=()):
     program = program_folder + "\\tessaly.exe" if program_folder else "tessaly.exe"
-    return f"@{program} %*\r\n@>exit-code.txt echo %ERRORLEVEL%\r\n@exit /b %ERRORLEVEL%\r\n"
+    lines = [f"@set {name}={value}" for name, value in settings]
+    lines += [f"@{program} %*", "@>exit-code.txt echo %ERRORLEVEL%", "@exit /b %ERRORLEVEL%"]
+    return "".join(line + "\r\n" for line in lines)
+
+
+# Wine sets LOCALAPPDATA, APPDATA and USERPROFILE for every program from its
+# registry, and its shell always names a local application data folder: the
+# launcher unsets them (cmd's "set NAME=") and takes SHELL32 and SHFOLDER
+# away from the program, as on a Windows whose shell cannot tell.
+JOURNAL_SETTINGS = {
+    "APPDATA": [("LOCALAPPDATA", ""), ("APPDATA", "{folder}")],
+    "USERPROFILE": [("LOCALAPPDATA", ""), ("APPDATA", ""), ("USERPROFILE", "{folder}")],
+}
+
+
+def journal_settings(scenario, env, work):
+    """The launcher's settings for a journal_in scenario, and the folder the
+    journal must land in (None for other scenarios)."""
+    variable = scenario.get("journal_in")
+    if variable is None:
+        return [], None
+    env.pop("TESSALY_UNDO_DIR", None)
+    folder = os.path.join(work, variable.lower())
+    os.makedirs(folder)
+    settings = [(name, value.format(folder=windows_path(folder))) for name, value in JOURNAL_SETTINGS[variable]]
+    settings.append(("WINEDLLOVERRIDES", env["WINEDLLOVERRIDES"] + ";shell32=d;shfolder=d"))
+    return settings, os.path.join(folder, "tessaly")
+
+
+def check_journal_folder(name, folder, failures):
+    journals = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+    if len(journals) != 1 or not (journals[0].startswith("repair-") and journals[0].endswith(".undo")):
+        failures.append(f"{name}: journals in {folder}: {journals!r}, expected one repair-*.undo")
+
+
+def plant_helper(scenario, env, arch_dir, work):
+    """A library the test DLL loads by name, only where an unsafe search looks."""
+    helper = scenario.get("planted_helper")
+    if helper is None:
+        return None
+    on_path = os.path.join(work, "on-path")
+    os.makedirs(on_path, exist_ok=True)
+    for folder in (work, on_path):
+        shutil.copy(os.path.join(arch_dir, "HALFASPI.DLL"), os.path.join(folder, helper))
+    env["ASPI_SECOND_LIBRARY"] = helper
+    env["WINEPATH"] = windows_path(on_path)
+    return helper
+
+
+def check_helper_not_loaded(name, stderr_path, helper, failures):
+    with open(stderr_path, "rb") as f:
+        lines = f.read().decode("latin-1").splitlines()
+    loads = [line for line in lines if ":loaddll:" in line and helper.lower() in line.lower()]
+    if loads:
+        failures.append(f"{name}: the planted {helper} was loaded: {loads!r}")
 
 
 def aspi_loads(stderr_path):
@@ -271,13 +325,11 @@ def run_program(work, case, env, boxes, answers, shots, failures, name, out_name
 
 
 def place_files(work, arch_dir, aspi, layer):
-    """The program, its launcher and the test DLL where the scenario wants
-    them; returns where the DLL must be loaded from (None: nowhere)."""
+    """The program and the test DLL where the scenario wants them; returns
+    where the DLL must be loaded from (None: nowhere)."""
     program_folder = PROGRAM_FOLDER.get(aspi, "")
     os.makedirs(os.path.join(work, program_folder), exist_ok=True)
     shutil.copy(os.path.join(arch_dir, "tessaly.exe"), os.path.join(work, program_folder))
-    with open(os.path.join(work, "run.bat"), "w", newline="") as f:
-        f.write(launcher(program_folder))
     if layer is None:
         return None
     dll = os.path.join(arch_dir, LAYERS[layer])
@@ -312,12 +364,20 @@ def run_scenario(scenario, args, arch_dir, arch, layer, preload=None):
 
     failures = []
     env = program_env(case, disks, aspi, work, args.post_on_refusal, preload)
+    settings, journal_folder = journal_settings(scenario, env, work)
+    helper = plant_helper(scenario, env, arch_dir, work)
+    with open(os.path.join(work, "run.bat"), "w", newline="") as f:
+        f.write(launcher(PROGRAM_FOLDER.get(aspi, ""), settings))
     boxes = scenario.get("boxes", [])
     answers = box_answers(boxes, case.get("answers", "").split("\n"))
     shots = args.shots if arch == args.shots_arch and layer in (None, "prompt") else None
     got, status, windows_code = run_program(work, case, env, boxes, answers, shots, failures, name, "stdout",
                                             dll_from)
     run_cases.compare_output(name, got, os.path.join(case_dir, case.get("expected", "expected.out")), failures)
+    if journal_folder:
+        check_journal_folder(name, journal_folder, failures)
+    if helper:
+        check_helper_not_loaded(name, os.path.join(work, "stdout.stderr"), helper, failures)
     if status != case["expect_exit"]:
         failures.append(f"{name}: Wine exit status {status}, expected {case['expect_exit']}")
     windows_exit = scenario.get("windows_exit", case["expect_exit"])
