@@ -221,8 +221,8 @@ def run_boxes(boxes, answers, process, shots, failures, name):
 # Runs the program with the scenario's arguments and leaves the exit code as
 # Windows reports it in exit-code.txt (redirection first: "echo 0>file"
 # would redirect handle 0).
-def launcher(program_folder, settings=()):
-    program = program_folder + "\\tessaly.exe" if program_folder else "tessaly.exe"
+def launcher(program_folder, program="tessaly.exe", settings=()):
+    program = program_folder + "\\" + program if program_folder else program
     lines = [f"@set {name}={value}" for name, value in settings]
     lines += [f"@{program} %*", "@>exit-code.txt echo %ERRORLEVEL%", "@exit /b %ERRORLEVEL%"]
     return "".join(line + "\r\n" for line in lines)
@@ -230,8 +230,10 @@ def launcher(program_folder, settings=()):
 
 # Wine sets LOCALAPPDATA, APPDATA and USERPROFILE for every program from its
 # registry, and its shell always names a local application data folder: the
-# launcher unsets them (cmd's "set NAME=") and takes SHELL32 and SHFOLDER
-# away from the program, as on a Windows whose shell cannot tell.
+# launcher unsets them (cmd's "set NAME="), and the program runs under a name
+# for which the prefix has SHELL32 and SHFOLDER disabled (set up in main), as
+# on a Windows whose shell cannot tell.
+SHELL_LESS_PROGRAM = "tessaly-without-shell.exe"
 JOURNAL_SETTINGS = {
     "APPDATA": [("LOCALAPPDATA", ""), ("APPDATA", "{folder}")],
     "USERPROFILE": [("LOCALAPPDATA", ""), ("APPDATA", ""), ("USERPROFILE", "{folder}")],
@@ -248,8 +250,14 @@ def journal_settings(scenario, env, work):
     folder = os.path.join(work, variable.lower())
     os.makedirs(folder)
     settings = [(name, value.format(folder=windows_path(folder))) for name, value in JOURNAL_SETTINGS[variable]]
-    settings.append(("WINEDLLOVERRIDES", env["WINEDLLOVERRIDES"] + ";shell32=d;shfolder=d"))
     return settings, os.path.join(folder, "tessaly")
+
+
+def disable_shell_for_shell_less_program():
+    key = "HKCU\\Software\\Wine\\AppDefaults\\" + SHELL_LESS_PROGRAM + "\\DllOverrides"
+    for library in ("shell32", "shfolder"):
+        subprocess.run([os.environ.get("TESSALY_WINE", "wine"), "reg", "add", key, "/v", library, "/t", "REG_SZ",
+                        "/d", "", "/f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
 
 
 def check_journal_folder(name, folder, failures):
@@ -324,12 +332,19 @@ def run_program(work, case, env, boxes, answers, shots, failures, name, out_name
     return got, process.returncode, windows_code
 
 
-def place_files(work, arch_dir, aspi, layer):
+def program_place(scenario):
+    """The program's folder below the work folder ("" for the work folder,
+    which is the current folder) and its file name."""
+    aspi = scenario.get("aspi", "test-dll")
+    folder = "program" if "planted_helper" in scenario else PROGRAM_FOLDER.get(aspi, "")
+    return folder, SHELL_LESS_PROGRAM if "journal_in" in scenario else "tessaly.exe"
+
+
+def place_files(work, arch_dir, aspi, layer, program_folder, program):
     """The program and the test DLL where the scenario wants them; returns
     where the DLL must be loaded from (None: nowhere)."""
-    program_folder = PROGRAM_FOLDER.get(aspi, "")
     os.makedirs(os.path.join(work, program_folder), exist_ok=True)
-    shutil.copy(os.path.join(arch_dir, "tessaly.exe"), os.path.join(work, program_folder))
+    shutil.copy(os.path.join(arch_dir, "tessaly.exe"), os.path.join(work, program_folder, program))
     if layer is None:
         return None
     dll = os.path.join(arch_dir, LAYERS[layer])
@@ -339,8 +354,8 @@ def place_files(work, arch_dir, aspi, layer):
         os.makedirs(os.path.join(work, "on-path"))
         shutil.copy(dll, os.path.join(work, "on-path"))
         return None
-    shutil.copy(dll, work)
-    return windows_path(os.path.join(work, "WNASPI32.DLL"))
+    shutil.copy(dll, os.path.join(work, program_folder))
+    return windows_path(os.path.join(work, program_folder, "WNASPI32.DLL"))
 
 
 def run_scenario(scenario, args, arch_dir, arch, layer, preload=None):
@@ -353,7 +368,8 @@ def run_scenario(scenario, args, arch_dir, arch, layer, preload=None):
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
     aspi = scenario.get("aspi", "test-dll")
-    dll_from = place_files(work, arch_dir, aspi, layer)
+    program_folder, program = program_place(scenario)
+    dll_from = place_files(work, arch_dir, aspi, layer, program_folder, program)
     if not scenario.get("loads_dll", True):
         dll_from = None
 
@@ -367,7 +383,7 @@ def run_scenario(scenario, args, arch_dir, arch, layer, preload=None):
     settings, journal_folder = journal_settings(scenario, env, work)
     helper = plant_helper(scenario, env, arch_dir, work)
     with open(os.path.join(work, "run.bat"), "w", newline="") as f:
-        f.write(launcher(PROGRAM_FOLDER.get(aspi, ""), settings))
+        f.write(launcher(program_folder, program, settings))
     boxes = scenario.get("boxes", [])
     answers = box_answers(boxes, case.get("answers", "").split("\n"))
     shots = args.shots if arch == args.shots_arch and layer in (None, "prompt") else None
@@ -425,6 +441,8 @@ def main():
     if args.only:
         scenarios = [s for s in scenarios if args.only in s.get("name", s["case"])]
 
+    if any("journal_in" in scenario for scenario in scenarios):
+        disable_shell_for_shell_less_program()
     tally = run_cases.Tally()
     for arch_spec in args.arch:
         arch, arch_dir = arch_spec.split("=", 1)
