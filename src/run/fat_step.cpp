@@ -156,7 +156,7 @@ void repair_disk(BootAreaImage& image, const FatFindings& fat) {
   const std::int32_t fat_size = fat.second_fat_start ? fat.fat_size : 0;
   const std::int32_t fat_source = fat.fat_repair_needed ? *fat.second_fat_start : 0;
   if (!journal_before_repair(image, fat_size, FIRST_FAT_START, fat_source)) return;
-  if (write_boot_area(image, fat_size, boot_area_reading.left_alone) == 0) {
+  if (write_boot_area(image, fat_size, &boot_area_reading.as_read, boot_area_reading.left_alone) == 0) {
     std::printf("Impossible to repair %d first sectors\n", BOOT_AREA_SECTORS);
   }
   if (fat.fat_repair_needed && repair_fat(FIRST_FAT_START, *fat.second_fat_start) == 0) {
