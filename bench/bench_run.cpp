@@ -11,7 +11,9 @@
 // (unless --no-readahead), so that the counts are the commands that reach
 // the disk. Run 1 repairs the disk; run 2 checks the repaired disk and must
 // find it sound. --check-only makes no image: it checks the one at --image
-// once and leaves it in place.
+// once and leaves it in place. The repair's undo journal goes to a folder
+// beside the image (IMAGE.journals, removed afterwards unless --keep), and
+// its size is printed with the figures.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -155,6 +157,14 @@ void print_figures(const char* title, const RunFigures& r) {
   std::printf("  exit code          %d\n", r.exit_code);
 }
 
+// The bytes of every journal in `folder`.
+std::uintmax_t journal_bytes(const std::string& folder) {
+  std::uintmax_t bytes = 0;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) bytes += entry.file_size(error);
+  return bytes;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -176,6 +186,9 @@ int main(int argc, char** argv) {
   }
   std::uint32_t second_fat = 0, fat_size = 0;
   if (!make_image(options, second_fat, fat_size)) return 1;
+  const std::string journals = options.image + ".journals";
+  std::filesystem::remove_all(journals);
+  setenv("TESSALY_UNDO_DIR", journals.c_str(), 1);
   platform::set_message_box_handler([](const char*, const char*, unsigned) { return IDOK; });
 
   const RunFigures repair = timed_run(options);
@@ -186,7 +199,11 @@ int main(int argc, char** argv) {
               fat_size, second_fat, options.async ? ", async completion" : "", cache);
   print_figures("run 1: check and repair (FAT1 != FAT2, OK, OK)", repair);
   std::printf("  FAT1 equals FAT2 afterwards: %s\n", repaired ? "yes" : "NO");
+  std::printf("  undo journal       %ju bytes\n", journal_bytes(journals));
   print_figures("run 2: check of the repaired disk", check);
-  if (!options.keep) std::filesystem::remove(options.image);
+  if (!options.keep) {
+    std::filesystem::remove(options.image);
+    std::filesystem::remove_all(journals);
+  }
   return repaired ? 0 : 1;
 }

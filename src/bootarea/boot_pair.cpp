@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "bootarea/bpb_fields.h"
 #include "bootarea/checksum.h"
 #include "bootarea/little_endian.h"
 
@@ -15,12 +16,11 @@ namespace {
 
 constexpr int SECTOR_BYTES = BOOT_AREA_SECTOR_SIZE;
 
-// Boot sector fields, standard FAT32 positions.
-constexpr int SECTORS_PER_CLUSTER = 13;
-constexpr int ROOT_ENTRY_COUNT = 17;
-constexpr int FAT_SIZE_16 = 22;
-constexpr int FILE_SYSTEM_TYPE = 82;
-constexpr int FAT_SIZE_32 = 36;
+using bpb::FAT_SIZE_16;
+using bpb::FAT_SIZE_32;
+using bpb::FILE_SYSTEM_TYPE_32;
+using bpb::ROOT_ENTRY_COUNT;
+using bpb::SECTORS_PER_CLUSTER;
 constexpr char FAT32_TYPE[] = {'F', 'A', 'T', '3', '2'};  // bytes 87-89 are not examined
 
 // FSInfo field.
@@ -76,7 +76,7 @@ int check_pair_marks(int slot) {
 // The FAT32 tests on the boot sector: type text, no FAT16 fields, and
 // clusters of at least 4 sectors.
 int check_fat32_fields(const std::uint8_t* boot) {
-  if (std::memcmp(boot + FILE_SYSTEM_TYPE, FAT32_TYPE, sizeof FAT32_TYPE) != 0) {
+  if (std::memcmp(boot + FILE_SYSTEM_TYPE_32, FAT32_TYPE, sizeof FAT32_TYPE) != 0) {
     return PAIR_NOT_FAT32;
   }
   if (read_le16(boot + ROOT_ENTRY_COUNT) != 0 || read_le16(boot + FAT_SIZE_16) != 0) {

@@ -3,22 +3,12 @@
 #include <cstring>
 
 #include "bootarea/boot_area_image.h"
+#include "bootarea/bpb_fields.h"
 #include "bootarea/little_endian.h"
 
 namespace {
 
-// Boot sector fields shared by FAT12, FAT16 and FAT32, and the OEM name
-// where exFAT and NTFS put their own names.
-constexpr int OEM_NAME = 3;
-constexpr int BYTES_PER_SECTOR = 11;
-constexpr int SECTORS_PER_CLUSTER = 13;
-constexpr int RESERVED_SECTORS = 14;
-constexpr int NUMBER_OF_FATS = 16;
-constexpr int ROOT_ENTRY_COUNT = 17;
-constexpr int TOTAL_SECTORS_16 = 19;
-constexpr int FAT_SIZE_16 = 22;
-constexpr int TOTAL_SECTORS_32 = 32;
-constexpr int FAT_SIZE_32 = 36;
+using namespace bpb;
 
 // The player's boot checks take no cluster of fewer sectors.
 constexpr unsigned PLAYER_MIN_SECTORS_PER_CLUSTER = 4;

@@ -1,15 +1,30 @@
-// The only two operations that write to the player's disk.
+// The only two operations that write to the player's disk. Both write only
+// what a repair changes: a sector that already holds what it would be given
+// is left as it is, so that a repair costs about what a check costs and an
+// old disk is spared needless writes.
 #pragma once
 
 #include <cstdint>
 
 #include "bootarea/boot_area_image.h"
 
-// Stores `fat_size` into the image's boot pair when it is not 0, then writes
-// image sectors 0-94 to disk sectors 0-94, except those in `left_alone`.
-// -1 when every write succeeded, 0 when any failed.
-int write_boot_area(BootAreaImage& image, std::int32_t fat_size, const BootSectorSet& left_alone = {});
+// The image sectors write_boot_area writes: those that differ from
+// `as_read`, the disk's sectors as read at the start of the run (all of
+// them when `as_read` is nullptr), less `left_alone`, the unreadable sectors
+// that the judging gave no new content (the image holds only what the
+// failed read left there).
+BootSectorSet boot_sectors_to_write(const BootAreaImage& image, const BootAreaImage* as_read,
+                                    const BootSectorSet& left_alone);
 
-// Copies the second FAT, sector by sector, over the first. -1 when every
-// sector was read and written, 0 when any transfer failed.
+// Stores `fat_size` into the image's boot pair when it is not 0, then writes
+// the image sectors boot_sectors_to_write names to their disk sectors, in
+// increasing order. -1 when every write succeeded, 0 when any failed.
+int write_boot_area(BootAreaImage& image, std::int32_t fat_size, const BootAreaImage* as_read = nullptr,
+                    const BootSectorSet& left_alone = {});
+
+// Copies the second FAT, sector by sector, over the first: each sector of
+// the second FAT is read, and its twin in the first is written unless it
+// already holds the same bytes (as the check saw them, by the fingerprints
+// of the search and the sum, or as a quiet read of the twin shows). -1 when
+// every sector was read and every needed write made, 0 when any failed.
 int repair_fat(std::int32_t first_fat_start, std::int32_t second_fat_start);

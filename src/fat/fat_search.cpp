@@ -5,6 +5,7 @@
 
 #include "fat/fat_sum.h"
 #include "fat/progress_stars.h"
+#include "fat/sector_prints.h"
 #include "fat/sector_transfer.h"
 #include "scsi/completion_state.h"
 
@@ -60,6 +61,7 @@ std::optional<std::int32_t> search_fat(std::int32_t first_sector, std::int32_t s
   std::printf("\n Shearching FAT...\n");
   std::vector<std::uint8_t> window(SECTOR_WINDOW_SLOTS * SECTOR_SIZE);
   FatScan scan;
+  restart_prints(last_search_prints, first_sector);
   for (std::int64_t k = first_sector; k < end; ++k) {
     std::uint8_t* slot = window.data() + (k % SECTOR_WINDOW_SLOTS) * SECTOR_SIZE;
     if (!read_disk_sector(k, slot)) {
@@ -71,6 +73,7 @@ std::optional<std::int32_t> search_fat(std::int32_t first_sector, std::int32_t s
         return static_cast<std::int32_t>(k);
       }
       add_to_fat_sum(scan.fat_sum, slot);
+      note_print(last_search_prints, k, slot);
     }
     advance_star_progress(stars, k);
   }

@@ -19,6 +19,7 @@ constexpr int SECTOR_WINDOW_SLOTS = 128;
 
 // Scans `sector_count` sectors from `first_sector` and yields the first that
 // matches `mode`. On a match, `fat1_sum` receives the FAT sum of the readable
-// sectors before it; otherwise it is left alone.
+// sectors before it; otherwise it is left alone. The sectors read before the
+// match are fingerprinted in last_search_prints.
 std::optional<std::int32_t> search_fat(std::int32_t first_sector, std::int32_t sector_count,
                                        std::uint32_t mode, std::int32_t& fat1_sum);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "fat/progress_stars.h"
+#include "fat/sector_prints.h"
 #include "fat/sector_transfer.h"
 #include "scsi/completion_state.h"
 #include "fat/fat_search.h"
@@ -29,6 +30,7 @@ std::optional<std::int32_t> sum_fat_sectors(std::int32_t first_sector, std::int3
   std::vector<std::uint8_t> window(SECTOR_WINDOW_SLOTS * SECTOR_SIZE);
   std::uint16_t accumulator = 0;
   const std::int64_t end = static_cast<std::int64_t>(first_sector) + sector_count;
+  restart_prints(last_sum_prints, first_sector);
   for (std::int64_t k = first_sector; k < end; ++k) {
     std::uint8_t* slot = window.data() + (k % SECTOR_WINDOW_SLOTS) * SECTOR_SIZE;
     if (!read_disk_sector(k, slot)) {
@@ -37,6 +39,7 @@ std::optional<std::int32_t> sum_fat_sectors(std::int32_t first_sector, std::int3
       return std::nullopt;
     }
     add_to_fat_sum(accumulator, slot);
+    note_print(last_sum_prints, k, slot);
     advance_star_progress(stars, k - first_sector);
   }
   std::putchar('\n');

@@ -12,5 +12,6 @@ void add_to_fat_sum(std::uint16_t& accumulator, const std::uint8_t* sector);
 std::int32_t fat_sum_value(std::uint16_t accumulator);
 
 // The FAT sum of `sector_count` sectors from `first_sector`, or nothing when a
-// read failed (the sum stops at the first unreadable sector).
+// read failed (the sum stops at the first unreadable sector). The sectors
+// summed are fingerprinted in last_sum_prints.
 std::optional<std::int32_t> sum_fat_sectors(std::int32_t first_sector, std::int32_t sector_count);

@@ -2,6 +2,7 @@
 #include <optional>
 
 #include "bootarea/boot_pair.h"
+#include "bootarea/bpb_fields.h"
 #include "bootarea/little_endian.h"
 #include "fat/fat_repair.h"
 #include "fat/fat_search.h"
@@ -26,9 +27,6 @@ constexpr const char* FAT_LOCATION_MISMATCH_LINE =
 
 // The player's volume: 32 reserved sectors, so that FAT1 begins at 95.
 constexpr std::uint32_t PLAYER_RESERVED_SECTORS = FIRST_FAT_START - PARTITIONED_VOLUME_START;
-constexpr int BPB_RESERVED_SECTORS = 14;
-constexpr int BPB_NUMBER_OF_FATS = 16;
-constexpr int BPB_FAT_SIZE_32 = 36;
 
 // What the FAT step found out.
 struct FatFindings {
@@ -99,9 +97,9 @@ bool disk_shows_another_layout(const BootAreaImage& image, std::int32_t measured
   if (context.templates_placed) return false;
   const std::uint8_t* boot = image.sector(PARTITIONED_VOLUME_START);
   if (!signed_boot_sector(boot)) return false;
-  if (boot[BPB_NUMBER_OF_FATS] == 1) return true;
-  const std::uint32_t reserved = read_le16(boot + BPB_RESERVED_SECTORS);
-  const std::uint32_t fat_size = read_le32(boot + BPB_FAT_SIZE_32);
+  if (boot[bpb::NUMBER_OF_FATS] == 1) return true;
+  const std::uint32_t reserved = read_le16(boot + bpb::RESERVED_SECTORS);
+  const std::uint32_t fat_size = read_le32(boot + bpb::FAT_SIZE_32);
   if (reserved == PLAYER_RESERVED_SECTORS && fat_size == static_cast<std::uint32_t>(measured_fat_size)) return false;
   if (reserved == 0 || fat_size == 0) return false;
   const std::uint64_t first_fat = PARTITIONED_VOLUME_START + static_cast<std::uint64_t>(reserved);
@@ -159,7 +157,7 @@ void repair_disk(BootAreaImage& image, const FatFindings& fat) {
   const std::int32_t fat_source = fat.fat_repair_needed ? *fat.second_fat_start : 0;
   if (!journal_before_repair(image, fat_size, FIRST_FAT_START, fat_source)) return;
   platform::begin_disk_writes();
-  if (write_boot_area(image, fat_size, boot_area_reading.left_alone) == 0) {
+  if (write_boot_area(image, fat_size, &boot_area_reading.as_read, boot_area_reading.left_alone) == 0) {
     std::printf("Impossible to repair %d first sectors\n", BOOT_AREA_SECTORS);
   }
   if (fat.fat_repair_needed && repair_fat(FIRST_FAT_START, *fat.second_fat_start) == 0) {

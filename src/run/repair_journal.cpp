@@ -1,9 +1,13 @@
 #include "run/repair_journal.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "bootarea/boot_pair.h"
+#include "fat/fat_repair.h"
+#include "fat/sector_prints.h"
 #include "fat/sector_transfer.h"
 #include "run/boot_area_reading.h"
 #include "run/startup.h"
@@ -13,24 +17,32 @@
 
 namespace {
 
+// The boot-area sectors the write-back will write, as they were read.
 void add_boot_area(Journal& journal, const BootAreaImage& image) {
+  const BootSectorSet to_write =
+      boot_sectors_to_write(image, &boot_area_reading.as_read, boot_area_reading.left_alone);
   for (int j = 0; j < BOOT_AREA_SECTORS; ++j) {
-    if (boot_area_reading.left_alone.test(j)) continue;
+    if (!to_write.test(j)) continue;
     const std::uint8_t* old_content = boot_area_reading.unreadable.test(j) ? nullptr : boot_area_reading.as_read.sector(j);
     add_journal_entry(journal, static_cast<std::uint32_t>(j), old_content, image.sector(j));
   }
 }
 
-// Each sector of the first FAT with the sector of the second that will be
-// copied onto it; a sector whose source cannot be read is not written.
+// The sectors of the first FAT that the copy may write: those the check did
+// not see equal to their source. Each is read now, with its source, so that
+// a twin found equal is left out (the copy will not write it either); a
+// source that cannot be read is not copied.
 void add_fat_copy(Journal& journal, std::int32_t first_fat_start, std::int32_t second_fat_start) {
   const std::int32_t fat_size = second_fat_start - first_fat_start;
+  const std::vector<bool> may_need_write = plan_fat_copy(first_fat_start, second_fat_start);
   std::uint8_t old_content[SECTOR_SIZE];
   std::uint8_t new_content[SECTOR_SIZE];
   completion_state.quiet = true;
   for (std::int32_t s = first_fat_start; s < second_fat_start; ++s) {
-    const bool old_read = read_disk_sector(s, old_content);
+    if (!may_need_write[static_cast<std::size_t>(s - first_fat_start)]) continue;
     const bool new_read = read_disk_sector(s + fat_size, new_content);
+    const bool old_read = read_disk_sector(s, old_content);
+    if (new_read && old_read && std::memcmp(old_content, new_content, SECTOR_SIZE) == 0) continue;
     add_journal_entry(journal, static_cast<std::uint32_t>(s), old_read ? old_content : nullptr,
                       new_read ? new_content : nullptr);
   }

@@ -5,9 +5,10 @@
 
 #include "bootarea/boot_area_image.h"
 
-// Saves what the repair is about to overwrite: the boot-area sectors it will
-// write (as they were read from the disk) and, when `second_fat_start` is not
-// 0, the first FAT's sectors (read afresh), each with the checksum of what
+// Saves what the repair is about to overwrite, and nothing else: the
+// boot-area sectors it will write (as they were read from the disk) and,
+// when `second_fat_start` is not 0, the first FAT's sectors that differ from
+// their source in the second (read afresh), each with the checksum of what
 // will be written there. Stores `fat_size` into the image first when it is
 // not 0, as the write-back does. True when the repair may go ahead: the
 // journal is complete on disk (its name and the undo command are on standard

@@ -6,6 +6,8 @@
 
 #include "boot_area_fixture.h"
 #include "bootarea/boot_pair.h"
+#include "bootarea/foreign_layout.h"
+#include "bootarea/templates.h"
 
 namespace {
 
@@ -172,3 +174,56 @@ TEST_F(BootPairTest, OperationsOutsideImageChangeNothing) {
 }
 
 }  // namespace
+
+// The layouts a repair would replace are named; the player's own volume, an
+// MBR and an empty sector are not.
+TEST(ForeignLayout, OnlyLayoutsThePlayerCannotUseAreNamed) {
+  struct Row {
+    const char* what;
+    void (*make)(std::uint8_t* boot);
+    const char* kind;
+  };
+  // A FAT boot sector with 16-bit FATs: 4 reserved sectors, 2 FATs of 200
+  // sectors, 512 root entries (32 sectors), 4 sectors a cluster, so 436
+  // sectors before the data; 34,464 sectors in all give 8,507 clusters. The
+  // cluster count alone tells FAT12 (below 4,085) from FAT16.
+  static const auto fat16 = [](std::uint8_t* b) {
+    std::memcpy(b, BOOT_SECTOR_TEMPLATE, 512);
+    b[13] = 4, b[14] = 4, b[15] = 0, b[16] = 2, b[17] = 0x00, b[18] = 0x02;
+    b[19] = 0xA0, b[20] = 0x86;
+    b[22] = 200, b[23] = 0;
+  };
+  const Row rows[] = {
+      {"the player's template", [](std::uint8_t* b) { std::memcpy(b, BOOT_SECTOR_TEMPLATE, 512); }, ""},
+      {"the template, 1 sector a cluster",
+       [](std::uint8_t* b) { std::memcpy(b, BOOT_SECTOR_TEMPLATE, 512), b[13] = 1; },
+       "FAT32 volume with 1 sector per cluster"},
+      {"the template, 2 sectors a cluster",
+       [](std::uint8_t* b) { std::memcpy(b, BOOT_SECTOR_TEMPLATE, 512), b[13] = 2; },
+       "FAT32 volume with 2 sectors per cluster"},
+      {"8,507 clusters", fat16, "FAT16 volume"},
+      {"4,085 clusters (32-bit total)",
+       [](std::uint8_t* b) { fat16(b), b[19] = 0, b[20] = 0, b[32] = 0x88, b[33] = 0x41, b[34] = 0, b[35] = 0; },
+       "FAT16 volume"},
+      {"4,084 clusters (32-bit total)",
+       [](std::uint8_t* b) { fat16(b), b[19] = 0, b[20] = 0, b[32] = 0x84, b[33] = 0x41, b[34] = 0, b[35] = 0; },
+       "FAT12 volume"},
+      {"exFAT", [](std::uint8_t* b) { std::memcpy(b + 3, "EXFAT   ", 8), b[510] = 0x55, b[511] = 0xAA; },
+       "exFAT volume"},
+      {"NTFS", [](std::uint8_t* b) { std::memcpy(b + 3, "NTFS    ", 8), b[510] = 0x55, b[511] = 0xAA; },
+       "NTFS volume"},
+      {"FAT16 unsigned", [](std::uint8_t* b) { fat16(b), b[511] = 0; }, ""},
+      {"an MBR", [](std::uint8_t* b) { b[446 + 4] = 0x0C, b[510] = 0x55, b[511] = 0xAA; }, ""},
+      {"an empty sector", [](std::uint8_t*) {}, ""},
+  };
+  for (const Row& row : rows) {
+    std::uint8_t sector[512] = {};
+    row.make(sector);
+    EXPECT_EQ(foreign_volume_kind(sector), row.kind) << row.what;
+  }
+  std::uint8_t header[512] = {};
+  std::memcpy(header, "EFI PART", 8);
+  EXPECT_TRUE(guid_partition_header(header));
+  header[0] = 'e';
+  EXPECT_FALSE(guid_partition_header(header));
+}

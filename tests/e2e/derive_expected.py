@@ -110,7 +110,15 @@ def sum_lines(first, count, bad=()):
     return out + "\n", True
 
 
-def repair_lines(second, bad_reads=(), bad_writes=()):
+# A repair writes only what differs from the disk: of a sound boot area the
+# FSInfo sector (its free count becomes unknown), and of the sample disk's
+# FAT1 with fat-differ its first sector, the one with the lost cluster. A
+# write that is not made cannot fail.
+SOUND_BOOT_AREA_WRITES = (64,)
+FAT_DIFFER_WRITES = (FIRST_FAT,)
+
+
+def repair_lines(second, bad_reads=(), bad_writes=(), written=FAT_DIFFER_WRITES):
     size = second - FIRST_FAT
     out = "\n Repairing FAT...\n"
     step = step_of(size)
@@ -120,7 +128,7 @@ def repair_lines(second, bad_reads=(), bad_writes=()):
         if s in bad_reads:
             out += failure(read_failed, READ_HEADER, s)
             read_failed = True
-        elif s - size in bad_writes:
+        elif s - size in bad_writes and s - size in written:
             out += failure(write_failed, WRITE_HEADER, s)
             write_failed = True
         if (s - second) // step > stars:
@@ -139,12 +147,12 @@ def fat_step(capacity, verdict, search_bad=(), sum_bad=()):
     return out + (verdict if read_whole else "Impossible to check FAT\n")
 
 
-def boot_writes(bad=()):
+def boot_writes(bad=(), written=SOUND_BOOT_AREA_WRITES):
     out = ""
     for j in range(95):
-        if j in bad:
+        if j in bad and j in written:
             out += failure(out != "", WRITE_HEADER, j)
-    return out + ("Impossible to repair 95 first sectors\n" if bad else "")
+    return out + ("Impossible to repair 95 first sectors\n" if out else "")
 
 
 def head():
@@ -246,8 +254,16 @@ def cases(maker):
         "run-search-read-errors": {"expected.out": head() + ALL_CLEAR +
                                    fat_step(SMALL, "FAT1 == FAT2\n", search_bad=(150, 200))},
         "run-sum-read-error": {"expected.out": head() + ALL_CLEAR + fat_step(SMALL, "", sum_bad=(300,))},
-        "run-boot-write-errors": {"expected.out": differing_fats(boot_bad=(3, 9))},
-        "run-fat-write-errors": {"expected.out": differing_fats(fat_bad=(100, 101))},
+        "run-boot-write-errors": {"expected.out": differing_fats(boot_bad=(3, 9, 64))},
+        "run-fat-write-errors": {"expected.out": differing_fats(fat_bad=(95, 100, 101))},
+        # Writes from sector 150 on fail; the copy needs none of them.
+        "run-fat-copy-interrupted": {"expected.out": differing_fats(fat_bad=range(150, 290))},
+        # Every FAT1 sector but the damaged one equals its twin, and sector
+        # 200 cannot be read: only those two are written (every other one,
+        # and every boot sector but the FSInfo, would fail to).
+        "run-fat-copy-only-changes": {"expected.out": head() + ALL_CLEAR +
+                                      fat_step(SMALL, "FAT1 != FAT2\n", search_bad=(200,)) +
+                                      repair_lines(second_fat(SMALL)) + "\n"},
         "run-fat-not-found": {"expected.out": head() + BPB_DAMAGED + no_fat_passes() + "\n",
                               "all-clear.out": head() + ALL_CLEAR + no_fat_passes()},
         "run-fat-at-first-sector": {"expected.out": head() + ALL_CLEAR + tiny_pass},

@@ -16,6 +16,7 @@ import os
 import re
 import shutil
 import subprocess
+import zlib
 
 JOURNAL_LINE = re.compile(rb'tessaly(?:-undo)?: .*; to put them back: tessaly-undo "([^"]+)"')
 
@@ -73,21 +74,31 @@ def check_digests(failures, name, disks, digests, what, sha256):
             failures.append(f"{name}: {what}: {os.path.basename(path)} differs")
 
 
-def first_changed_sector(journal):
-    """The first sector the repair changed (old content saved, old != new)."""
+def first_changed_sector(journal, disk):
+    """The first sector the repair changed on `disk`: its old content saved,
+    and what it holds now (the journal's CRC of the new content) other than
+    that."""
     with open(journal, "rb") as f:
         data = f.read()
     count = int.from_bytes(data[12:16], "little")
     for i in range(count):
         entry = data[72 + 16 * i:72 + 16 * (i + 1)]
-        if entry[4] == 1 and entry[5] == 1 and entry[8:12] != entry[12:16]:
-            return int.from_bytes(entry[0:4], "little")
+        sector = int.from_bytes(entry[0:4], "little")
+        now = zlib.crc32(read_sector(disk, sector)).to_bytes(4, "little")
+        if entry[4] == 1 and entry[5] == 1 and entry[8:12] != entry[12:16] and now == entry[12:16]:
+            return sector
     return None
+
+
+def read_sector(disk, sector):
+    with open(disk, "rb") as f:
+        f.seek(sector * 512)
+        return f.read(512)
 
 
 def change_written_sector(journal, disk):
     """Writes junk over the first sector the repair changed."""
-    sector = first_changed_sector(journal)
+    sector = first_changed_sector(journal, disk)
     if sector is not None:
         with open(disk, "r+b") as f:
             f.seek(sector * 512)
@@ -99,7 +110,7 @@ def lost_write_step(name, work, disks, aspi_disks, journal, undo):
     """A copy of the repaired disk whose drive acknowledges the write of one
     sector without keeping it: the read-back after the restore must tell,
     with read-ahead on as off, and name that sector."""
-    sector = first_changed_sector(journal)
+    sector = first_changed_sector(journal, disks[0])
     if sector is None:
         return [f"{name}: the repair changed no sector"]
     lost = os.path.join(work, "lost-write.img")

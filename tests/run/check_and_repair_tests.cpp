@@ -58,13 +58,19 @@ TEST_F(Run, SoundDiskGetsTheAllClearAndNothingIsWritten) {
   EXPECT_EQ(platform::sleep_call_count(), sleeps);
 }
 
+// Only what differs is written: of the boot area the FSInfo sector, whose
+// free count becomes unknown, and of FAT1 the one sector with the lost
+// cluster.
 TEST_F(Run, DifferingFatsRepairedWithTwoOksLeaveASoundDisk) {
   load({"fat-differ"});
+  const std::map<std::uint32_t, DiskSector> before = disk->sectors;
   script_message_boxes({IDOK, IDOK});
   run();
   EXPECT_EQ(output, ALL_CLEAR + small_disk_fat_lines() + "FAT1 != FAT2\n" + small_disk_repair_lines() + "\n");
   for (std::uint32_t n = 95; n < SMALL_DISK_FAT2; ++n) ASSERT_EQ(disk->get(n), disk->get(n + 195)) << n;
-  EXPECT_EQ(disk->writes_between(0, 94), 95);
+  const std::vector<std::uint32_t> written = changing_writes(*disk, before);
+  ASSERT_EQ(written.size(), 2u);
+  EXPECT_EQ(written[0], 64u);
   const DiskSector fsinfo = disk->get(64);
   for (int i = 488; i < 492; ++i) EXPECT_EQ(fsinfo[i], 0xFF);
   // The drive's cache is flushed once, right behind the last write.
@@ -103,10 +109,11 @@ TEST_F(Run, EachDamageIsReportedAndRepaired) {
   };
   for (const Case& c : cases) {
     load(c.damages);
+    const std::map<std::uint32_t, DiskSector> before = disk->sectors;
     script_message_boxes({IDOK, IDOK});
     run();
     EXPECT_EQ(output, c.report + small_disk_fat_lines() + "FAT1 == FAT2\n" + "\n") << c.report;
-    EXPECT_EQ(disk->writes, 95);
+    EXPECT_LT(changing_writes(*disk, before).size(), 95u) << c.report;
     EXPECT_EQ(disk->get(0), sound.sectors.at(0)) << c.report;
   }
 }

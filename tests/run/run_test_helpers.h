@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
+#include <vector>
 
 #include "platform/win32_api.h"
 #include "support/memory_disk.h"
@@ -32,6 +34,21 @@ inline std::string small_disk_fat_lines() {
 }
 
 inline std::string small_disk_repair_lines() { return "\n Repairing FAT...\n" + stars(64); }
+
+// The sectors the run wrote, in order, each required to hold now something
+// else than in `before`: a repair writes nothing that is already there.
+inline std::vector<std::uint32_t> changing_writes(const MemoryDisk& disk,
+                                                  const std::map<std::uint32_t, DiskSector>& before) {
+  std::vector<std::uint32_t> written;
+  for (const Transfer& t : disk.transfers) {
+    if (!t.write) continue;
+    written.push_back(t.sector);
+    const auto old = before.find(t.sector);
+    EXPECT_NE(old == before.end() ? DiskSector{} : old->second, disk.get(t.sector))
+        << "sector " << t.sector << " was written with what it held";
+  }
+  return written;
+}
 
 constexpr unsigned CONFIRMATION = 0x31;
 
