@@ -289,6 +289,16 @@ TEST_F(PassThrough, TheBlockCarriesTheCommandAndAnAlignedBuffer) {
   EXPECT_EQ(write.SRB_Status, SS_COMP);
   EXPECT_EQ(windows->sent.back().data_in, WIN_SCSI_IOCTL_DATA_OUT);
   EXPECT_EQ(static_cast<std::uint8_t*>(windows->sent.back().buffer)[511], 0xC3);
+
+  // A mask that is no power of two less one is not trusted: a page it is.
+  add_disk(1, 1, 0, 0);
+  windows->disks[drive(1)].described = true;
+  windows->disks[drive(1)].adapter.AlignmentMask = 0x1FE;
+  auto other = backend();
+  auto odd = request(1, 0, rw10(0x28, 7, 1), data + 1, 512);
+  other->send(odd);
+  EXPECT_EQ(odd.SRB_Status, SS_COMP);
+  EXPECT_TRUE(is_aligned(windows->sent.back().buffer, 0xFFF));
 }
 
 TEST_F(PassThrough, LongTransfersAreSplitToTheAdaptersMaximum) {
