@@ -105,10 +105,14 @@ TEST_F(StartUp, ErrorStatusWithoutAdaptersScansNothing) {
 TEST_F(StartUp, ADiskTheFirstLayerDoesNotShowIsFoundBehindTheNext) {
   backend.support_word = 0x0101;
   MemoryDisk* disk = nullptr;
-  backend.next = [&disk] { return sample_disk_backend(40000, disk); };
+  std::size_t scanned = 0;  // the first layer is gone once the next one is installed
+  backend.next = [this, &disk, &scanned] {
+    scanned = backend.requests.size();
+    return sample_disk_backend(40000, disk);
+  };
   EXPECT_EQ(run({}), 0);
   ASSERT_NE(disk, nullptr);
-  EXPECT_EQ(backend.requests.size(), 8u);  // the first layer's INQUIRY scan
+  EXPECT_EQ(scanned, 8u);  // the first layer's INQUIRY scan
   EXPECT_NE(output.find("   found Pellora HD 'TOSHIBA MK6015MAP       '\n"), std::string::npos);
   EXPECT_NE(output.find("Pellora Hard Drive is OK\n"), std::string::npos);
   EXPECT_EQ(disk->claims, 1);
