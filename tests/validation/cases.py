@@ -511,6 +511,30 @@ def replaced_report(disk):
     return fat_report(disk, FATS_EQUAL, lines)
 
 
+def replaced_settled_report(disk):
+    """The player's layout in place of a foreign volume at 63: all clear;
+    behind the templates, a FAT32 volume's own FATs at 95 compare equal, a
+    FAT12 or FAT16 volume holds no FAT32 FAT to find."""
+    if disk["volume"]["fat_type"] != "FAT32":
+        return [HARD_DRIVE_OK, "No Fat found ????"]
+    return fat_report(disk, FATS_EQUAL, [HARD_DRIVE_OK])
+
+
+REPLACED_SETTLED = (replaced_settled_report, ["ERROR:", FATS_DIFFER, REPAIRING], [ALL_CLEAR])
+
+
+def after_boot_area_rebuilt(fresh, damaged, disk, damage, result):
+    """The MBR lost over a volume elsewhere: a fresh MBR with its copies, the
+    templates at 63/64 as stored (no FAT size: the FATs found are that
+    volume's), nothing else."""
+    mbr = layout.fresh_mbr(disk["sectors"])
+    out = {s: layout.mbr_copy(mbr) for s in layout.MBR_COPIES}
+    out[0] = mbr
+    out[63] = bytes(layout.template_boot_head()) + sectors(result, 63)[90:510] + b"\x55\xaa"
+    out[64] = layout.fsinfo_template()
+    return out
+
+
 REFUSED_ABSENT = [CHECKING, FATS_EQUAL, FATS_DIFFER, REPAIRING, "Impossible"]
 REFUSED_SETTLED = (lambda d: refused_report(d, [HARD_DRIVE_OK]), ["ERROR: Hard Drive"] + REFUSED_ABSENT,
                    [ALL_CLEAR])
@@ -605,13 +629,19 @@ CASES = [
          [HARD_DRIVE_OK] + REFUSED_ABSENT, [DAMAGED, ABOUT_TO_REPAIR], after_pair_restored_alone,
          fsck_backup_free_count, "intact", partition="fresh", settled=REFUSED_SETTLED,
          note="boot pair restored from its backup, which keeps the volume's own layout; FATs left alone"),
+    Case("other-layout-mbr-lost", ("small-2048",), sectors0_7_zeroed,
+         lambda d: refused_report(d, BPB_NOT_FOUND + MBR_NOT_FOUND), [HARD_DRIVE_OK] + REFUSED_ABSENT,
+         [DAMAGED, ABOUT_TO_REPAIR], after_boot_area_rebuilt, fsck_as_fresh, "intact", partition="rebuilt",
+         settled=REFUSED_SETTLED,
+         note="the player's layout rebuilt at 63; the volume at 2048, found by the search, left whole"),
     Case("guid-partition-table", ("gpt-2048",), no_damage,
          lambda d: refused_report(d, BPB_NOT_FOUND + MBR_NOT_FOUND), [HARD_DRIVE_OK] + REFUSED_ABSENT,
          [DAMAGED, ABOUT_TO_REPAIR], after_layout_replaced, fsck_as_fresh, "intact", partition="rebuilt",
-         replaces=True, note="boot area replaced, the volume at 2048 untouched; undone byte for byte"),
+         replaces=True, settled=REFUSED_SETTLED,
+         note="boot area replaced, the volume at 2048 untouched, also by a second run; undone byte for byte"),
     Case("foreign-volume-replaced", ("fat16-63", "fat12-63", "fat32-spc1"), no_damage, replaced_report,
          [HARD_DRIVE_OK, FAT_NOT_CHECKED, FATS_DIFFER, REPAIRING, "ERROR: Hard Drive MBR damaged",
           "ERROR: Hard Drive BPB damaged", "ERROR: Hard Drive is removable"],
          [DAMAGED, ABOUT_TO_REPAIR], after_layout_replaced, None, "gone", partition="as-judged",
-         replaces=True, note="replaced by the player's layout; undone byte for byte"),
+         replaces=True, settled=REPLACED_SETTLED, note="replaced by the player's layout; undone byte for byte"),
 ]

@@ -156,10 +156,10 @@ def run_case(case, disk, tessaly, work):
                 found = checks.check_writes(first_writes, disk, fresh, damaged, damage, result)
                 failures += [f"run 1: {f}" for f in found]
         failures += checks.check_disk(case, disk, fresh, damaged, damage, result, scratch)
+        if case.after is not None and disk["partitioned"]:
+            failures += [f"next run: {f}" for f in check_settled(case, tessaly, disk, result)]
         if case.replaces:
             failures += undo_repair(tessaly, result, damaged, err)
-        elif case.after is not None and disk["partitioned"]:
-            failures += [f"next run: {f}" for f in check_settled(case, tessaly, disk, result)]
         if failures:
             # Kept for a look with the tools (sparse, so cheap).
             os.replace(result, stem + ".failed.img")
