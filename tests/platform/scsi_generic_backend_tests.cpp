@@ -312,7 +312,7 @@ TEST_F(ScsiGenericBackend, TransferLimitIsTheBlockQueueOrElseTheReservedBuffer) 
 
 // SYNCHRONIZE CACHE(10) goes, when the backend goes at exit, to every device
 // that took a write and to no other. Then the kernel reads the partition
-// table again for each claimed disk whose boot area (sectors 0-94) was
+// table again for each claimed disk whose partition area (sectors 0-62) was
 // written, through the claim, which is closed only afterwards. Each failure
 // is told in one line.
 TEST_F(ScsiGenericBackend, WrittenDevicesFlushTheirCacheWhenTheBackendGoes) {
@@ -324,16 +324,16 @@ TEST_F(ScsiGenericBackend, WrittenDevicesFlushTheirCacheWhenTheBackendGoes) {
   tree.add_disk("sg3", "sdd", "8:48");
   kernel->block_devices = {{"/fake/dev/sda", "8:0"}, {"/fake/dev/sdd", "8:48"}};
   make().support_info();
-  auto last_boot_sector = write10(0, 0);
-  last_boot_sector.CDBByte[5] = 94;
-  EXPECT_EQ(send(last_boot_sector), SS_COMP);
+  auto last_partition_sector = write10(0, 0);
+  last_partition_sector.CDBByte[5] = 62;
+  EXPECT_EQ(send(last_partition_sector), SS_COMP);
   EXPECT_EQ(send(read10(1, 0)), SS_COMP);
   kernel->next_outcome.scsi_status = 0x02;  // CHECK CONDITION: the write fails
   EXPECT_EQ(send(write10(2, 0)), SS_ERR);
   kernel->next_outcome = {};
-  auto first_fat_sector = write10(3, 0);
-  first_fat_sector.CDBByte[5] = 95;
-  EXPECT_EQ(send(first_fat_sector), SS_COMP);
+  auto volume_boot_sector = write10(3, 0);
+  volume_boot_sector.CDBByte[5] = 63;
+  EXPECT_EQ(send(volume_boot_sector), SS_COMP);
   const std::size_t sent = kernel->executed.size();
   std::vector<int> flushed_fds;
   for (const std::string node : {"/fake/dev/sg0", "/fake/dev/sg3"}) {

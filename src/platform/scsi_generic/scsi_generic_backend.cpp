@@ -124,7 +124,7 @@ class ScsiGenericBackend final : public AspiBackend {
     command.timeout_ms = COMMAND_TIMEOUT_MS;
     const SgOutcome outcome = env_.io->execute(device.fd, command);
     // Even a failed write may have changed some of its sectors.
-    if (direction == Direction::to_device && writes_boot_area(srb)) device.boot_area_written = true;
+    if (direction == Direction::to_device && writes_partition_area(srb)) device.partition_area_written = true;
     store_outcome(srb, rank_outcome(outcome, exact), command.sense, outcome.sense_written);
     if (direction == Direction::to_device && srb.SRB_Status == SS_COMP) device.written = true;
   }

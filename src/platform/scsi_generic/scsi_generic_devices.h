@@ -30,7 +30,7 @@ struct SgDevice {
   // A WRITE(10) went to the boot area (sectors 0-94, the partition table
   // among them): the kernel reads the partition table again before the
   // claims are closed.
-  bool boot_area_written = false;
+  bool partition_area_written = false;
 };
 
 struct SgDeviceTable {
