@@ -99,7 +99,7 @@ class ScsiGenericBackend final : public AspiBackend {
     SgDevice* device = srb.SRB_Lun == 0 ? find_device(table_, srb.SRB_HaId, srb.SRB_Target) : nullptr;
     if (device == nullptr) return refuse(srb, SS_NO_DEVICE, 0, 0, 0);
     if (!block_is_sound(srb)) return refuse(srb, SS_INVALID_SRB, 0, 0, 0);
-    const std::uint8_t opcode = srb.CDBByte[0];
+    const std::uint8_t opcode = srb.CDBByte[CDB_OPCODE];
     if (!known_command(opcode, srb.SRB_CDBLen)) {
       return refuse(srb, SS_ERR, KEY_ILLEGAL_REQUEST, ASC_INVALID_OPCODE, 0);
     }

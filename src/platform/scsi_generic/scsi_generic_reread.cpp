@@ -7,9 +7,7 @@
 namespace platform::sg {
 
 bool writes_partition_area(const SRB_ExecSCSICmd& srb) {
-  const std::uint32_t first = (std::uint32_t{srb.CDBByte[2]} << 24) | (std::uint32_t{srb.CDBByte[3]} << 16) |
-                              (std::uint32_t{srb.CDBByte[4]} << 8) | srb.CDBByte[5];
-  return transfer_blocks(srb) > 0 && first < PARTITION_AREA_SECTORS;
+  return transfer_blocks(srb) > 0 && cdb10_lba(srb.CDBByte) < PARTITION_AREA_SECTORS;
 }
 
 void reread_partition_tables(SgDeviceTable& table, SgDeviceIo& io,
