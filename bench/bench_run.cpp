@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/aspi_backend.h"
+#include "platform/common/scsi_commands.h"
 #include "platform/console_hooks.h"
 #include "platform/image/image_backend.h"
 #include "platform/readahead/read_ahead_backend.h"
@@ -54,11 +55,11 @@ class CountingBackend : public platform::AspiBackend {
   std::uint32_t support_info() override { return inner_->support_info(); }
 
   std::uint32_t send(SRB_ExecSCSICmd& srb) override {
-    switch (srb.CDBByte[0]) {
-      case 0x12: ++counts_.inquiries; break;
-      case 0x25: ++counts_.capacity_queries; break;
-      case 0x28: ++counts_.reads, counts_.bytes_read += srb.SRB_BufLen; break;
-      case 0x2A: ++counts_.writes, counts_.bytes_written += srb.SRB_BufLen; break;
+    switch (srb.CDBByte[platform::CDB_OPCODE]) {
+      case platform::OP_INQUIRY: ++counts_.inquiries; break;
+      case platform::OP_READ_CAPACITY_10: ++counts_.capacity_queries; break;
+      case platform::OP_READ_10: ++counts_.reads, counts_.bytes_read += srb.SRB_BufLen; break;
+      case platform::OP_WRITE_10: ++counts_.writes, counts_.bytes_written += srb.SRB_BufLen; break;
       default: break;
     }
     return inner_->send(srb);

@@ -42,12 +42,9 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "tessaly finds the Pellora portable music player's hard disk among the SCSI
 devices (a player attached over USB is one), checks its boot area (the MBR
 and its checksummed copies, the FAT32 boot and FSInfo sectors) and its two
-FATs, and after two confirmations repairs them in place. tessaly-mkdisk
-writes sample disk images to try it on.")
-if(TARGET tessaly-undo)
-  string(APPEND CPACK_DEBIAN_PACKAGE_DESCRIPTION
-         "\ntessaly-undo puts back the sectors of a repair from its journal.")
-endif()
+FATs, and after two confirmations repairs them in place, saving the sectors
+it changes in a journal first. tessaly-undo puts those sectors back from the
+journal. tessaly-mkdisk writes sample disk images to try them on.")
 # Directories in the package as Debian has them (rwxr-xr-x).
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

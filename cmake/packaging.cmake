@@ -7,14 +7,10 @@
 #       Linux:   a Debian package, dependencies found by dpkg-shlibdeps
 #       Windows: a zip per bitness (the mingw builds) with the programs,
 #                README.txt and LICENSE.txt
-#
-# tessaly-undo is installed when the build defines it.
 include(GNUInstallDirs)
 
-set(TESSALY_PROGRAMS tessaly)
-if(TARGET tessaly-undo)
-  list(APPEND TESSALY_PROGRAMS tessaly-undo)
-endif()
+# The programs of both packages; the Debian one adds tessaly-mkdisk.
+set(TESSALY_PROGRAMS tessaly tessaly-undo)
 
 if(WIN32)
   include(${CMAKE_CURRENT_LIST_DIR}/windows_package.cmake)

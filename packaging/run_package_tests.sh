@@ -51,6 +51,10 @@ deb=$(echo "$work"/deb/packages/tessaly_"$version"-*.deb)
 cp "$deb" "$work/packages/"
 dpkg-deb --field "$deb"
 dpkg-deb --contents "$deb"
+description=$(dpkg-deb --field "$deb" Description)
+for program in tessaly tessaly-undo tessaly-mkdisk; do
+  grep -qw -- "$program" <<< "$description" || fail "the description does not name $program"
+done
 
 step "lintian"
 status=0
@@ -62,7 +66,7 @@ step "the package unpacked into an empty folder"
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
 check_help "$root/usr/bin/tessaly"
-for page in tessaly tessaly-mkdisk $( [ -x "$root/usr/bin/tessaly-undo" ] && echo tessaly-undo ); do
+for page in tessaly tessaly-undo tessaly-mkdisk; do
   path=$(MANPATH="$root/usr/share/man" man -w "$page")
   echo "man -w $page: $path"
   [ "$path" = "$root/usr/share/man/man1/$page.1.gz" ] || fail "man -w $page"
@@ -81,7 +85,9 @@ for bits in 32 64; do
   folder="$work/unzip$bits/tessaly-$version-win$bits"
   echo "$(basename "$zip"):"
   cmake -E tar tvf "$zip"
-  for file in tessaly.exe README.txt LICENSE.txt; do [ -f "$folder/$file" ] || fail "$file missing from $zip"; done
+  for file in tessaly.exe tessaly-undo.exe README.txt LICENSE.txt; do
+    [ -f "$folder/$file" ] || fail "$file missing from $zip"
+  done
   for text in README.txt LICENSE.txt; do
     # Every line ends in CR LF.
     if grep -q $'[^\r]$\|^$' "$folder/$text"; then fail "$text in $zip has lines without CR LF"; fi

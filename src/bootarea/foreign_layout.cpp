@@ -54,6 +54,13 @@ std::string fat32_refusal(const std::uint8_t* boot) {
 
 bool guid_partition_header(const std::uint8_t* sector) { return std::memcmp(sector, "EFI PART", 8) == 0; }
 
+bool volume_boot_sector(const std::uint8_t* sector) {
+  if (!signed_sector(sector)) return false;
+  if (names_itself(sector, "EXFAT   ") || names_itself(sector, "NTFS    ")) return true;
+  return plausible_fat_parameters(sector) &&
+         (read_le16(sector + FAT_SIZE_16) != 0 || read_le32(sector + FAT_SIZE_32) != 0);
+}
+
 std::string foreign_volume_kind(const std::uint8_t* boot) {
   if (!signed_sector(boot)) return {};
   if (names_itself(boot, "EXFAT   ")) return "exFAT volume";

@@ -11,6 +11,12 @@
 // which begins with "EFI PART"; sector 0 then holds a protective MBR.
 bool guid_partition_header(const std::uint8_t* sector);
 
+// Whether `sector` is the boot sector of a volume: signed, and either naming
+// itself exFAT or NTFS or holding the parameters of a FAT volume. A sector
+// of a FAT32 FAT never is: its last entry would need reserved bits set to
+// end in 0x55 0xAA.
+bool volume_boot_sector(const std::uint8_t* sector);
+
 // The kind of volume whose boot sector is `boot`, when it is one the player
 // cannot use: "FAT12 volume", "FAT16 volume", "exFAT volume", "NTFS volume",
 // or a FAT32 volume the player's boot checks refuse, said with why ("FAT32

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bootarea/foreign_layout.h"
 #include "fat/fat_sum.h"
 #include "fat/progress_stars.h"
 #include "fat/sector_prints.h"
@@ -52,6 +53,8 @@ std::uint32_t match_bits(FatScan& scan, std::int64_t k, const std::uint8_t* sect
 
 }  // namespace
 
+std::optional<std::int64_t> last_search_boot_sector;
+
 std::optional<std::int32_t> search_fat(std::int32_t first_sector, std::int32_t sector_count,
                                        std::uint32_t mode, std::int32_t& fat1_sum) {
   const std::int64_t end = static_cast<std::int64_t>(first_sector) + sector_count;
@@ -62,6 +65,7 @@ std::optional<std::int32_t> search_fat(std::int32_t first_sector, std::int32_t s
   std::vector<std::uint8_t> window(SECTOR_WINDOW_SLOTS * SECTOR_SIZE);
   FatScan scan;
   restart_prints(last_search_prints, first_sector);
+  last_search_boot_sector.reset();
   for (std::int64_t k = first_sector; k < end; ++k) {
     std::uint8_t* slot = window.data() + (k % SECTOR_WINDOW_SLOTS) * SECTOR_SIZE;
     if (!read_disk_sector(k, slot)) {
@@ -74,6 +78,7 @@ std::optional<std::int32_t> search_fat(std::int32_t first_sector, std::int32_t s
       }
       add_to_fat_sum(scan.fat_sum, slot);
       note_print(last_search_prints, k, slot);
+      if (!last_search_boot_sector && volume_boot_sector(slot)) last_search_boot_sector = k;
     }
     advance_star_progress(stars, k);
   }

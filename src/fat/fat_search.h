@@ -17,6 +17,11 @@ constexpr std::int32_t ZERO_RUN_AFTER_SECTOR = 190;
 constexpr std::int32_t FAT_SEARCH_SPAN = 15000;
 constexpr int SECTOR_WINDOW_SLOTS = 128;
 
+// The first sector the last search read before its match that holds a
+// volume's boot sector, if any: another volume begins where the search took
+// the first FAT to lie.
+extern std::optional<std::int64_t> last_search_boot_sector;
+
 // Scans `sector_count` sectors from `first_sector` and yields the first that
 // matches `mode`. On a match, `fat1_sum` receives the FAT sum of the readable
 // sectors before it; otherwise it is left alone. The sectors read before the

@@ -82,18 +82,21 @@ bool fat_or_unreadable_at(std::uint64_t sector) {
 // The search takes FAT1 to begin at 95 and FAT2 where the content says. That
 // holds on the player's volume only: a GUID partition table (its volumes lie
 // where its own entries say, whatever the MBR judging made of sector 0), a
-// volume elsewhere, a volume with a single FAT (where the search finds
-// file data, not a second FAT), or a sound boot sector whose FATs lie where
-// it says and not where the search found them, shows another layout, and
-// copying FAT2 over 95 would then overwrite the volume's own sectors. A
-// template placed in this run, an unsigned sector, fields of 0 or FATs past
-// the disk's end hold no layout to weigh against the search; a boot sector
-// whose fields point at sectors that are no FAT is itself what is damaged,
-// and the measured size mends it as designed.
+// volume elsewhere, a volume's boot sector between 95 and the FAT found
+// (another volume begins where FAT1 would lie, whatever the boot area now
+// says: its FAT is what the search found), a volume with a single FAT
+// (where the search finds file data, not a second FAT), or a sound boot
+// sector whose FATs lie where it says and not where the search found them,
+// shows another layout, and copying FAT2 over 95 would then overwrite the
+// volume's own sectors. A template placed in this run, an unsigned sector,
+// fields of 0 or FATs past the disk's end hold no layout to weigh against
+// the search; a boot sector whose fields point at sectors that are no FAT
+// is itself what is damaged, and the measured size mends it as designed.
 bool disk_shows_another_layout(const BootAreaImage& image, std::int32_t measured_fat_size,
                                const FatStepContext& context) {
   if (context.guid_partition_table) return true;
   if (volume_geometry.volume_start != PARTITIONED_VOLUME_START) return true;
+  if (last_search_boot_sector) return true;
   if (context.templates_placed) return false;
   const std::uint8_t* boot = image.sector(PARTITIONED_VOLUME_START);
   if (!signed_boot_sector(boot)) return false;

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/common/scsi_commands.h"
 #include "platform/win32_api.h"
 #include "scsi/completion_state.h"
 #include "scsi/request_handshake.h"
@@ -26,12 +27,18 @@ namespace {
 
 constexpr std::uint32_t SMALL_DATA_SIZE = 64;  // INQUIRY and READ CAPACITY data
 
-constexpr std::uint8_t OP_INQUIRY = 0x12;
-constexpr std::uint8_t OP_READ_CAPACITY_10 = 0x25;
-constexpr std::uint8_t OP_READ_10 = 0x28;
-constexpr std::uint8_t OP_WRITE_10 = 0x2A;
-
-constexpr int INQUIRY_MODEL_OFFSET = 8;  // vendor, then product identification
+using platform::CAPACITY_LAST_LBA;
+using platform::CDB10_SIZE;
+using platform::CDB6_SIZE;
+using platform::CDB_INQUIRY_ALLOCATION;
+using platform::CDB_OPCODE;
+using platform::get_be32;
+using platform::INQ_MODEL;
+using platform::OP_INQUIRY;
+using platform::OP_READ_10;
+using platform::OP_READ_CAPACITY_10;
+using platform::OP_WRITE_10;
+using platform::put_cdb10_transfer;
 
 // The status of a request that never reached the ASPI layer for lack of
 // memory: all bits set, which print_aspi_status names "No memory!".
@@ -75,25 +82,20 @@ void give_up_writes(std::uint8_t host_adapter, std::uint8_t target_id) {
                host_adapter, target_id);
 }
 
-std::uint32_t read_be32(const std::uint8_t* bytes) {
-  return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-         (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
-}
-
 void capture_inquiry(const SRB_ExecSCSICmd& srb) {
   completion_state.inquiry_host_adapter = srb.SRB_HaId;
   completion_state.inquiry_target_id = srb.SRB_Target;
   // A bounded copy: a zero byte ends the model text early.
   std::strncpy(completion_state.inquiry_model,
-               reinterpret_cast<const char*>(srb.SRB_BufPointer + INQUIRY_MODEL_OFFSET),
+               reinterpret_cast<const char*>(srb.SRB_BufPointer + INQ_MODEL),
                INQUIRY_MODEL_LENGTH);
   completion_state.inquiry_model[INQUIRY_MODEL_LENGTH] = '\0';
 }
 
 void capture_capacity(const SRB_ExecSCSICmd& srb) {
-  // Bytes 0-3: the last logical block address. The block length that
-  // follows is not used: every transfer is 512 bytes.
-  completion_state.capacity = read_be32(srb.SRB_BufPointer) + 1;
+  // The last logical block address. The block length that follows is not
+  // used: every transfer is 512 bytes.
+  completion_state.capacity = get_be32(srb.SRB_BufPointer + CAPACITY_LAST_LBA) + 1;
 }
 
 // Every failure but INQUIRY's prints its status line; a failed INQUIRY is a
@@ -106,7 +108,7 @@ void report_failure(std::uint8_t operation, std::int32_t status) {
 // READ CAPACITY captures, a READ(10)'s sectors in the caller's buffer (as the
 // layer left them, whatever the status).
 void deliver_outcome(const SRB_ExecSCSICmd& srb, std::int32_t status) {
-  const std::uint8_t operation = srb.CDBByte[0];
+  const std::uint8_t operation = srb.CDBByte[CDB_OPCODE];
   if (status != SS_COMP) {
     report_failure(operation, status);
   } else if (operation == OP_INQUIRY) {
@@ -173,7 +175,7 @@ std::int32_t wait_limit(aspi_types::DWORD accepted) {
 // block stays with the layer until its post arrives.
 void finish_unposted(SRB_ExecSCSICmd* srb, aspi_types::DWORD accepted, std::uint8_t host_adapter,
                      std::uint8_t target_id) {
-  const std::uint8_t operation = srb->CDBByte[0];
+  const std::uint8_t operation = srb->CDBByte[CDB_OPCODE];
   if (accepted == SS_COMP) {
     layer_posts_completed_requests = false;
     deliver_outcome(*srb, SS_COMP);
@@ -223,8 +225,8 @@ void send_small_data_request(std::uint8_t host_adapter, std::uint8_t target_id, 
   }
   srb->SRB_BufLen = SMALL_DATA_SIZE;
   srb->SRB_BufPointer = data;
-  srb->CDBByte[0] = operation;
-  if (operation == OP_INQUIRY) srb->CDBByte[4] = SMALL_DATA_SIZE;  // allocation length
+  srb->CDBByte[CDB_OPCODE] = operation;
+  if (operation == OP_INQUIRY) srb->CDBByte[CDB_INQUIRY_ALLOCATION] = SMALL_DATA_SIZE;
   send_and_wait(srb);
 }
 
@@ -239,7 +241,7 @@ void send_transfer_request(std::uint8_t host_adapter, std::uint8_t target_id, st
                            std::uint16_t count) {
   if (operation == OP_WRITE_10 && write_given_up(host_adapter, target_id)) return refuse_write(operation);
   const std::uint32_t length = std::uint32_t{count} * SECTOR_SIZE;
-  SRB_ExecSCSICmd* srb = new_request(host_adapter, target_id, flags, 10);
+  SRB_ExecSCSICmd* srb = new_request(host_adapter, target_id, flags, CDB10_SIZE);
   if (srb == nullptr) return fail_without_memory();
   auto* data = static_cast<std::uint8_t*>(allocate_request_memory(length));
   if (data == nullptr) {
@@ -250,13 +252,8 @@ void send_transfer_request(std::uint8_t host_adapter, std::uint8_t target_id, st
   caller_buffer = {buffer, length};
   srb->SRB_BufLen = length;
   srb->SRB_BufPointer = data;
-  srb->CDBByte[0] = operation;
-  srb->CDBByte[2] = static_cast<std::uint8_t>(first_sector >> 24);
-  srb->CDBByte[3] = static_cast<std::uint8_t>(first_sector >> 16);
-  srb->CDBByte[4] = static_cast<std::uint8_t>(first_sector >> 8);
-  srb->CDBByte[5] = static_cast<std::uint8_t>(first_sector);
-  srb->CDBByte[7] = static_cast<std::uint8_t>(count >> 8);
-  srb->CDBByte[8] = static_cast<std::uint8_t>(count);
+  srb->CDBByte[CDB_OPCODE] = operation;
+  put_cdb10_transfer(srb->CDBByte, first_sector, count);
   send_and_wait(srb);
 }
 
@@ -266,11 +263,11 @@ RequestAllocator allocate_request_memory = zeroed_heap_memory;
 RequestWaitLimits request_wait_limits;
 
 void aspi_inquiry(std::uint8_t host_adapter, std::uint8_t target_id) {
-  send_small_data_request(host_adapter, target_id, OP_INQUIRY, 6);
+  send_small_data_request(host_adapter, target_id, OP_INQUIRY, CDB6_SIZE);
 }
 
 void aspi_read_capacity(std::uint8_t host_adapter, std::uint8_t target_id) {
-  send_small_data_request(host_adapter, target_id, OP_READ_CAPACITY_10, 10);
+  send_small_data_request(host_adapter, target_id, OP_READ_CAPACITY_10, CDB10_SIZE);
 }
 
 void aspi_read_sectors(std::uint8_t host_adapter, std::uint8_t target_id, std::uint8_t* buffer,

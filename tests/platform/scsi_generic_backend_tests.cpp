@@ -311,36 +311,60 @@ TEST_F(ScsiGenericBackend, TransferLimitIsTheBlockQueueOrElseTheReservedBuffer) 
 }
 
 // SYNCHRONIZE CACHE(10) goes, when the backend goes at exit, to every device
-// that took a write and to no other; its failure is told in one line.
+// that took a write and to no other. Then the kernel reads the partition
+// table again for each claimed disk whose partition area (sectors 0-62) was
+// written, through the claim, which is closed only afterwards. Each failure
+// is told in one line.
 TEST_F(ScsiGenericBackend, WrittenDevicesFlushTheirCacheWhenTheBackendGoes) {
   add("sg0", {0, 0, 0, 0});
   add("sg1", {1, 0, 0, 0});
   add("sg2", {2, 0, 0, 0});
+  add("sg3", {3, 0, 0, 0});
+  tree.add_disk("sg0", "sda", "8:0");
+  tree.add_disk("sg3", "sdd", "8:48");
+  kernel->block_devices = {{"/fake/dev/sda", "8:0"}, {"/fake/dev/sdd", "8:48"}};
   make().support_info();
-  EXPECT_EQ(send(write10(0, 0)), SS_COMP);
+  auto last_partition_sector = write10(0, 0);
+  last_partition_sector.CDBByte[5] = 62;
+  EXPECT_EQ(send(last_partition_sector), SS_COMP);
   EXPECT_EQ(send(read10(1, 0)), SS_COMP);
   kernel->next_outcome.scsi_status = 0x02;  // CHECK CONDITION: the write fails
   EXPECT_EQ(send(write10(2, 0)), SS_ERR);
   kernel->next_outcome = {};
+  auto volume_boot_sector = write10(3, 0);
+  volume_boot_sector.CDBByte[5] = 63;
+  EXPECT_EQ(send(volume_boot_sector), SS_COMP);
   const std::size_t sent = kernel->executed.size();
-  const std::string sg0 = "/fake/dev/sg0";
-  int sg0_fd = -1;
-  for (const auto& [fd, path] : kernel->open_fds) {
-    if (path == sg0) sg0_fd = fd;
+  std::vector<int> flushed_fds;
+  for (const std::string node : {"/fake/dev/sg0", "/fake/dev/sg3"}) {
+    for (const auto& [fd, path] : kernel->open_fds) {
+      if (path == node) flushed_fds.push_back(fd);
+    }
   }
   backend.reset();
-  ASSERT_EQ(kernel->executed.size(), sent + 1);
-  EXPECT_EQ(kernel->executed.back().cdb, (std::vector<std::uint8_t>{0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(kernel->executed.back().direction, Direction::none);
-  EXPECT_EQ(kernel->executed.back().fd, sg0_fd);
+  ASSERT_EQ(kernel->executed.size(), sent + 2);
+  for (std::size_t i = 0; i < 2; ++i) {
+    const Executed& flush = kernel->executed[sent + i];
+    EXPECT_EQ(flush.cdb, (std::vector<std::uint8_t>{0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(flush.direction, Direction::none);
+    EXPECT_EQ(flush.fd, flushed_fds[i]);
+  }
+  using Reread = std::pair<std::string, std::size_t>;
+  EXPECT_EQ(kernel->rereads, (std::vector<Reread>{{"/fake/dev/sda", sent + 2}}));
+  EXPECT_TRUE(kernel->open_fds.empty());
   EXPECT_TRUE(told.empty());
 
+  // Both fail: the flush, then the re-reading of the table.
   make().support_info();
-  EXPECT_EQ(send(write10(1, 0)), SS_COMP);
+  EXPECT_EQ(send(write10(0, 0)), SS_COMP);
   kernel->next_outcome.os_error = EIO;
+  kernel->reread_error = EBUSY;
   backend.reset();
-  ASSERT_EQ(told.size(), 1u);
-  EXPECT_NE(told[0].find("/fake/dev/sg1: SYNCHRONIZE CACHE failed"), std::string::npos) << told[0];
+  ASSERT_EQ(told.size(), 2u);
+  EXPECT_NE(told[0].find("/fake/dev/sg0: SYNCHRONIZE CACHE failed"), std::string::npos) << told[0];
+  EXPECT_EQ(told[1], "tessaly: /fake/dev/sda (sg0): the kernel did not read the partition table again "
+                     "(Device or resource busy): replug the player, or run blockdev --rereadpt /fake/dev/sda "
+                     "as root, to see the repaired volume");
 }
 
 }  // namespace

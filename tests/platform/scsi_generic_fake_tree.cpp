@@ -115,6 +115,12 @@ int ScriptedKernel::claim_block(const std::string& path, const std::string& numb
   return new_fd(path);
 }
 
+int ScriptedKernel::reread_partitions(int fd) {
+  auto open = open_fds.find(fd);
+  rereads.emplace_back(open == open_fds.end() ? "closed" : open->second, executed.size());
+  return -reread_error;
+}
+
 std::string ScriptedKernel::block_number(const std::string& path) {
   auto device = block_devices.find(path);
   return device == block_devices.end() ? std::string() : device->second;

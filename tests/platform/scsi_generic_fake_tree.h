@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/scsi_generic/scsi_generic_types.h"
@@ -73,6 +74,10 @@ class ScriptedKernel final : public platform::sg::SgDeviceIo {
   std::map<int, std::string> open_fds;
   std::vector<std::string> claimed;               // every claim made, in order
   std::vector<Executed> executed;
+  // Each BLKRRPART: the block device asked ("closed" when its descriptor
+  // was no longer open), with the count of commands executed before it.
+  std::vector<std::pair<std::string, std::size_t>> rereads;
+  int reread_error = 0;  // errno of BLKRRPART, 0 to succeed
   platform::sg::SgOutcome next_outcome;
   std::vector<std::uint8_t> next_sense;
   std::uint8_t fill = 0;
@@ -85,6 +90,7 @@ class ScriptedKernel final : public platform::sg::SgDeviceIo {
   platform::sg::SgOutcome execute(int fd, platform::sg::SgCommand& command) override;
   int claim_block(const std::string& path, const std::string& number) override;
   std::string block_number(const std::string& path) override;
+  int reread_partitions(int fd) override;
   int reserved_size(int) override { return reserved; }
   std::string path_of(int fd) const { return open_fds.at(fd); }
 

@@ -196,7 +196,7 @@ TEST(ScsiGenericSysfs, TheWriteGuardClaimsTheDiskAndNamesWhatHoldsIt) {
     } else {
       EXPECT_FALSE(guard.refusal.has_value()) << *guard.refusal;
       ASSERT_EQ(guard.claims.size(), 1u);
-      EXPECT_EQ(kernel->path_of(guard.claims[0]), "/fake/dev/sdb");
+      EXPECT_EQ(kernel->path_of(guard.claims[0].fd), "/fake/dev/sdb");
     }
   }
   // A disk without a block device cannot be mounted: written without a claim.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "bootarea/boot_area_image.h"
+#include "bootarea/templates.h"
 #include "run/boot_area_reading.h"
 #include "run/check_and_repair.h"
 #include "run_test_helpers.h"
@@ -274,6 +275,27 @@ TEST_F(FatStep, GuardReadsDecideWhetherTheBootSectorsLayoutHolds) {
       EXPECT_EQ(disk->get(63)[36], 0xE8);         // the measured size stored
       EXPECT_EQ(disk->get(63)[14], 40);
     }
+  }
+}
+
+// A volume that begins where FAT1 would lie (here at 600, as after an MBR
+// rebuilt over a partition elsewhere): the FAT found behind it is that
+// volume's, and nothing of it is copied, templates placed or not.
+TEST_F(FatStep, AVolumeWhereTheFirstFatWouldLieIsLeftAlone) {
+  for (bool templates_placed : {false, true}) {
+    two_fats_at_1095();
+    disk->at(97)[100] = 0x05;
+    std::memcpy(disk->at(600).data(), BOOT_SECTOR_TEMPLATE, 512);
+    image.sector(5)[0] = 0x5A;
+    script_message_boxes({IDOK, IDOK});
+    testing::internal::CaptureStdout();
+    check_fat_and_repair(image, target_drive, SEVERITY_DAMAGED, true, templates_placed);
+    output = testing::internal::GetCapturedStdout();
+    EXPECT_NE(output.find("Fat size : 1000 SECTORS = 0x7d000 BYTES \n"
+                          "ERROR: FAT location does not match the boot sector, FAT not checked\n"),
+              std::string::npos)
+        << output;
+    EXPECT_EQ(disk->writes, 1);  // the boot area's changed sector alone
   }
 }
 

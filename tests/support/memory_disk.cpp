@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/aspi_backend.h"
+#include "platform/common/scsi_commands.h"
 #include "platform/console_hooks.h"
 #include "platform/win32_api.h"
 #include "platform/wnaspi32.h"
@@ -12,13 +13,6 @@
 namespace {
 
 constexpr const char* PLAYER_MODEL = "TOSHIBA MK6015MAP       ";
-
-std::uint32_t cdb_lba(const SRB_ExecSCSICmd& srb) {
-  return (static_cast<std::uint32_t>(srb.CDBByte[2]) << 24) | (srb.CDBByte[3] << 16) | (srb.CDBByte[4] << 8) |
-         srb.CDBByte[5];
-}
-
-std::uint32_t cdb_count(const SRB_ExecSCSICmd& srb) { return (srb.CDBByte[7] << 8) | srb.CDBByte[8]; }
 
 class MemoryDiskBackend : public platform::AspiBackend {
  public:
@@ -47,35 +41,34 @@ class MemoryDiskBackend : public platform::AspiBackend {
   std::uint8_t execute(SRB_ExecSCSICmd& srb) {
     if (srb.SRB_HaId != 0) return SS_INVALID_HA;
     if (srb.SRB_Target != 0) return SS_NO_DEVICE;
-    switch (srb.CDBByte[0]) {
-      case 0x12: return inquiry(srb);
-      case 0x25: return read_capacity(srb);
-      case 0x28: return transfer(srb, false);
-      case 0x2A: return transfer(srb, true);
+    switch (srb.CDBByte[platform::CDB_OPCODE]) {
+      case platform::OP_INQUIRY: return inquiry(srb);
+      case platform::OP_READ_CAPACITY_10: return read_capacity(srb);
+      case platform::OP_READ_10: return transfer(srb, false);
+      case platform::OP_WRITE_10: return transfer(srb, true);
       default: return SS_ERR;
     }
   }
 
   std::uint8_t inquiry(SRB_ExecSCSICmd& srb) {
     std::uint8_t answer[36] = {0x00, 0x00, 0x02, 0x02, 31};
-    std::memcpy(answer + 8, PLAYER_MODEL, 24);
+    std::memcpy(answer + platform::INQ_MODEL, PLAYER_MODEL, 24);
     std::memcpy(srb.SRB_BufPointer, answer, std::min<std::size_t>(sizeof answer, srb.SRB_BufLen));
     return SS_COMP;
   }
 
   std::uint8_t read_capacity(SRB_ExecSCSICmd& srb) {
     if (disk.fail_capacity || disk.capacity == 0) return SS_ERR;
-    const std::uint32_t last = disk.capacity - 1;
-    const std::uint8_t answer[8] = {static_cast<std::uint8_t>(last >> 24), static_cast<std::uint8_t>(last >> 16),
-                                    static_cast<std::uint8_t>(last >> 8), static_cast<std::uint8_t>(last),
-                                    0, 0, 2, 0};
-    std::memcpy(srb.SRB_BufPointer, answer, 8);
+    std::uint8_t answer[platform::CAPACITY_DATA_SIZE];
+    platform::put_be32(answer + platform::CAPACITY_LAST_LBA, disk.capacity - 1);
+    platform::put_be32(answer + platform::CAPACITY_BLOCK_LENGTH, 512);
+    std::memcpy(srb.SRB_BufPointer, answer, sizeof answer);
     return SS_COMP;
   }
 
   std::uint8_t transfer(SRB_ExecSCSICmd& srb, bool write) {
-    const std::uint32_t first = cdb_lba(srb);
-    const std::uint32_t count = cdb_count(srb);
+    const std::uint32_t first = platform::cdb10_lba(srb.CDBByte);
+    const std::uint32_t count = platform::cdb10_blocks(srb.CDBByte);
     if (srb.SRB_BufLen < count * 512 || static_cast<std::uint64_t>(first) + count > disk.capacity) return SS_ERR;
     for (std::uint32_t i = 0; i < count; ++i) {
       disk.transfers.push_back({write, first + i});

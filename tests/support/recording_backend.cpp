@@ -5,11 +5,14 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/common/scsi_commands.h"
 #include "platform/wnaspi32.h"
 
 std::uint32_t RecordingBackend::send(SRB_ExecSCSICmd& srb) {
   RecordedRequest record{srb, {}};
-  if (srb.CDBByte[0] == 0x2A) record.out_data.assign(srb.SRB_BufPointer, srb.SRB_BufPointer + srb.SRB_BufLen);
+  if (srb.CDBByte[platform::CDB_OPCODE] == platform::OP_WRITE_10) {
+    record.out_data.assign(srb.SRB_BufPointer, srb.SRB_BufPointer + srb.SRB_BufLen);
+  }
   requests.push_back(record);
   if (completion == Completion::Refuse) return refusal;
   if (completion == Completion::Thread) {

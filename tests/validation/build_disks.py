@@ -14,6 +14,12 @@ whose last file ends in an end-of-chain entry stored as 0x0FFFFFF8, the
 first entry of a FAT sector that follows a wholly free one, so that it
 looks like the start of a FAT to a search by content.
 
+Five small disks hold layouts of other kinds, each with a few files: a
+FAT32 volume at 63 with a single FAT (its only FAT where the player's FAT1
+is, and a file holding a FAT32 image early in its data area), a GUID
+partition table with a FAT32 volume at 2048, FAT16 and FAT12 volumes at 63,
+and a FAT32 volume at 63 with clusters of one sector.
+
 The builder records everything the suite later checks against in
 manifest.json: the files' sizes and sha256 sums, the volume's geometry, the
 clusters of the files that the damage cases aim at, and what fsck.fat said
@@ -59,6 +65,17 @@ OTHER_LAYOUTS = {
     "small-r40": (VOLUME_START, 40, False),
     "small-eoc": (VOLUME_START, 32, True),
 }
+# Layouts of other kinds: name: (sectors, partition label, volume start,
+# partition type, mkfs.fat arguments). mkfs.fat picks 8 sectors per cluster
+# for the one-FAT volume, and a FAT12 volume of 32 sectors per cluster.
+FOREIGN = {
+    "small-onefat": (SMALL_SECTORS, "dos", VOLUME_START, "c", ["-F", "32", "-f", "1", "-R", "32"]),
+    "gpt-2048": (200_000, "gpt", 2048, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", ["-F", "32"]),
+    "fat16-63": (200_000, "dos", VOLUME_START, "6", ["-F", "16"]),
+    "fat12-63": (65_536, "dos", VOLUME_START, "1", ["-F", "12"]),
+    "fat32-spc1": (200_000, "dos", VOLUME_START, "c", ["-F", "32", "-s", "1", "-R", "32"]),
+}
+GPT_BACKUP_SECTORS = 33  # the backup partition entries and header at the disk's end
 FAT_SIGNATURE = b"\xf8\xff\xff\x0f"
 EOC_FILE = ("LAST.BIN", "random", 100)
 
@@ -94,8 +111,35 @@ LATER_FILES = [
 DELETED = "FRAG/GAP2.BIN"
 CHAIN_TARGET = "MUSIC/Artist One/Album One/01 Opening.mp3"
 
+# The few files of a foreign disk. On the one-FAT volume an ordinary file
+# holding a FAT32 image goes first, so that its FAT lies early in the data
+# area, where a search by content for the player's FAT2 comes upon it.
+FOREIGN_DIRS = ["MUSIC"]
+FOREIGN_FILES = [
+    ("README.TXT", "text", 511),
+    ("MUSIC/01 Track.mp3", "random", 300_000),
+    ("CLUSTER1.BIN", "random", 4097),
+]
+INNER_IMAGE = ("FAT32.IMG", "fat32-image", 8 << 20)
+INNER_RESERVED = 32  # mkfs.fat's FAT32 default
 
-def file_bytes(path, kind, size):
+
+def fat32_image(size, scratch):
+    """A FAT32 image as mkfs.fat makes it, for a file's content."""
+    local = os.path.join(scratch, "inner.img")
+    with open(local, "wb") as f:
+        f.truncate(size)
+    fat_tools.checked(["mkfs.fat", "-F", "32", "-R", str(INNER_RESERVED), "-i", "1a2b3c4d",
+                       "--invariant", local])
+    with open(local, "rb") as f:
+        data = f.read()
+    os.remove(local)
+    return data
+
+
+def file_bytes(path, kind, size, scratch=None):
+    if kind == "fat32-image":
+        return fat32_image(size, scratch)
     rng = random.Random(path)
     if kind == "random":
         return rng.randbytes(size)
@@ -136,16 +180,20 @@ def forget_next_free(image, offset):
     disk_image.write_sectors(image, offset + 1, bytes(fsinfo))
 
 
+def put_file(image, offset, scratch, files, path, kind, size):
+    data = file_bytes(path, kind, size, scratch)
+    local = os.path.join(scratch, "payload")
+    with open(local, "wb") as f:
+        f.write(data)
+    fat_tools.put_file(image, offset, local, path)
+    files[path] = {"size": size, "sha256": hashlib.sha256(data).hexdigest()}
+
+
 def fill(image, offset, scratch):
     files = {}
 
     def put(path, kind, size):
-        data = file_bytes(path, kind, size)
-        local = os.path.join(scratch, "payload")
-        with open(local, "wb") as f:
-            f.write(data)
-        fat_tools.put_file(image, offset, local, path)
-        files[path] = {"size": size, "sha256": hashlib.sha256(data).hexdigest()}
+        put_file(image, offset, scratch, files, path, kind, size)
 
     for d in DIRS:
         fat_tools.make_dir(image, offset, d)
@@ -178,13 +226,8 @@ def place_end_of_chain_first(image, offset, scratch, files):
     last = max(max(clusters_of(image, offset, p)) for p in files if files[p]["size"])
     cluster = (last // 128 + 2) * 128
     set_next_free(image, offset, cluster - 1)
-    path, kind, size = EOC_FILE
-    local = os.path.join(scratch, "payload")
-    data = file_bytes(path, kind, size)
-    with open(local, "wb") as f:
-        f.write(data)
-    fat_tools.put_file(image, offset, local, path)
-    files[path] = {"size": size, "sha256": hashlib.sha256(data).hexdigest()}
+    path = EOC_FILE[0]
+    put_file(image, offset, scratch, files, *EOC_FILE)
     if clusters_of(image, offset, path) != [cluster]:
         raise RuntimeError(f"{path} did not land in cluster {cluster}")
     for fat in (fat1, fat1 + fat_size):
@@ -195,13 +238,17 @@ def place_end_of_chain_first(image, offset, scratch, files):
 
 
 def describe_volume(image, offset):
+    """The boot sector's geometry; FAT12 and FAT16 keep their FAT size in
+    the 16-bit field and their root folder ahead of the data area."""
     boot = disk_image.read_sectors(image, offset)
     return {
         "reserved": boot_field(boot, 14, 2),
         "fats": boot[16],
         "sectors_per_cluster": boot[13],
-        "fat_size": boot_field(boot, 36, 4),
-        "total_sectors": boot_field(boot, 32, 4),
+        "fat_size": boot_field(boot, 22, 2) or boot_field(boot, 36, 4),
+        "root_sectors": (boot_field(boot, 17, 2) * 32 + 511) // 512,
+        "fat_type": (boot[54:62] if boot_field(boot, 22, 2) else boot[82:90]).decode(errors="replace").strip(),
+        "total_sectors": boot_field(boot, 19, 2) or boot_field(boot, 32, 4),
         "hidden": boot_field(boot, 28, 4),
         "backup_boot": boot_field(boot, 50, 2),
     }
@@ -261,13 +308,78 @@ def check_layout(name, image, disk):
         raise RuntimeError(f"disk {name}: " + "; ".join(problems))
 
 
+def check_foreign(name, image, disk):
+    """The properties of a foreign disk that the cases rely on: the volume
+    clean and of the kind its name says; the one-FAT volume with clusters
+    the player's boot checks accept, its FAT at 95, and the FAT of the
+    image inside a file opening a sector behind a free one, within the
+    search's reach; a second FAT within that reach where there is one."""
+    vol = disk["volume"]
+    fat1 = disk["offset"] + vol["reserved"]
+    want_type = FOREIGN[name][4][1]
+    problems = []
+    if vol["fat_type"] != "FAT" + want_type:
+        problems.append(f"mkfs.fat made a {vol['fat_type']} volume")
+    if want_type == "32" and disk_image.read_sectors(image, fat1)[:4] != FAT_SIGNATURE:
+        problems.append(f"no FAT begins at {fat1}")
+    found = disk.get("fat_found")
+    if found is not None:
+        if vol["fats"] != 1 or fat1 != FIRST_FAT_SECTOR or vol["sectors_per_cluster"] < 4:
+            problems.append(f"not one FAT at 95 with clusters of 4 sectors or more: {vol}")
+        if not found < FAT_SEARCH_END or disk_image.read_sectors(image, found)[:4] != FAT_SIGNATURE \
+                or any(disk_image.read_sectors(image, found - 1)):
+            problems.append(f"the image's FAT at {found} does not open behind a free sector before {FAT_SEARCH_END}")
+    elif want_type == "32" and fat1 + vol["fat_size"] >= FAT_SEARCH_END:
+        problems.append(f"FAT2 at {fat1 + vol['fat_size']} lies past {FAT_SEARCH_END}")
+    if disk["fsck"]["findings"] or disk["fsck"]["returncode"] != 0:
+        problems.append(f"fsck.fat does not find the fresh volume clean: {disk['fsck']}")
+    if problems:
+        raise RuntimeError(f"disk {name}: " + "; ".join(problems))
+
+
+def build_foreign(name, image, scratch):
+    """A disk with a layout of another kind and a few files."""
+    sectors, label, offset, ptype, mkfs_args = FOREIGN[name]
+    size = sectors - offset - (GPT_BACKUP_SECTORS if label == "gpt" else 0)
+    fat_tools.partition(image, offset, size, ptype, label)
+    fat_tools.format_volume(image, offset, size, mkfs_args, "%08x" % (0x0F0E_0000 + offset), "FOREIGN")
+    files = {}
+    one_fat = "-f" in mkfs_args
+    if one_fat:
+        put_file(image, offset, scratch, files, *INNER_IMAGE)
+    for d in FOREIGN_DIRS:
+        fat_tools.make_dir(image, offset, d)
+    for entry in FOREIGN_FILES:
+        put_file(image, offset, scratch, files, *entry)
+    fat_tools.dig_holes(image)
+    fsck = fat_tools.fsck(image, offset, size, os.path.join(scratch, "volume"))
+    probe = FOREIGN_FILES[1][0]
+    disk = {
+        "image": image, "sectors": sectors, "offset": offset, "partitioned": True,
+        "partition_type": int(ptype, 16) if label == "dos" else None,
+        "volume": describe_volume(image, offset), "files": files, "dirs": FOREIGN_DIRS,
+        "probe": probe, "chains": {probe: clusters_of(image, offset, probe)},
+        "fsck": {"returncode": fsck.returncode, "findings": fsck.findings,
+                 "files": fsck.files, "used": fsck.used, "clusters": fsck.clusters},
+    }
+    if one_fat:
+        vol = disk["volume"]
+        data_start = offset + vol["reserved"] + vol["fat_size"]
+        first = clusters_of(image, offset, INNER_IMAGE[0])[0]
+        disk["fat_found"] = data_start + (first - 2) * vol["sectors_per_cluster"] + INNER_RESERVED
+    check_foreign(name, image, disk)
+    return disk
+
+
 def build(name, workdir, scratch):
-    sectors, partitioned, ptype = DISKS[name]
     image = os.path.join(workdir, f"{name}.img")
     if os.path.exists(image):
         os.remove(image)
     with open(image, "wb") as f:
-        f.truncate(sectors * 512)
+        f.truncate((FOREIGN[name][0] if name in FOREIGN else DISKS[name][0]) * 512)
+    if name in FOREIGN:
+        return build_foreign(name, image, scratch)
+    sectors, partitioned, ptype = DISKS[name]
     start, reserved, end_of_chain = OTHER_LAYOUTS.get(name, (VOLUME_START, 32, False))
     offset = start if partitioned else 0
     if partitioned:
@@ -287,6 +399,7 @@ def build(name, workdir, scratch):
         "volume": describe_volume(image, offset),
         "files": files,
         "dirs": DIRS,
+        "probe": FRAGMENTED[0],
         "chains": {p: clusters_of(image, offset, p) for p in (CHAIN_TARGET, FRAGMENTED[0])},
         "last_cluster": max(max(clusters_of(image, offset, p)) for p in files if files[p]["size"]),
         "fsck": {"returncode": fsck.returncode, "findings": fsck.findings,
@@ -305,7 +418,7 @@ def build_all(workdir, names=None):
     os.makedirs(workdir, exist_ok=True)
     manifest = {}
     with tempfile.TemporaryDirectory(dir=workdir) as scratch:
-        for name in names or DISKS:
+        for name in names or list(DISKS) + list(FOREIGN):
             manifest[name] = build(name, workdir, scratch)
     with open(os.path.join(workdir, "manifest.json"), "w") as f:
         json.dump(manifest, f, indent=1)

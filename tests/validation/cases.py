@@ -18,7 +18,11 @@ Every case names
   - `settled`: what a further run on the repaired disk must print and ask,
     as (report, absent, boxes); it must write nothing,
   - `fats_differ`: whether the damage leaves the two FATs of the volume
-    with different sums (by default: whether the report says so).
+    with different sums (by default: whether the report says so),
+  - `replaces`: whether the repair replaces a layout of another kind, which
+    it must name on standard error before the first box (every other run
+    must name none); such a repair is then undone by tessaly-undo, which
+    must give back the disk byte for byte, in place of a further run.
 """
 import random
 
@@ -46,6 +50,19 @@ UNPARTITIONED = ("big-flat", "small-flat")
 # with 40 reserved sectors, and with an end-of-chain entry 0x0FFFFFF8 that
 # opens a FAT sector behind a free one.
 OTHER_LAYOUTS = ("small-2048", "small-r40", "small-eoc")
+# Layouts of other kinds that a repair replaces with the player's, named as
+# the repair names them.
+REPLACED_LAYOUTS = {
+    "gpt-2048": "a GUID partition table",
+    "fat16-63": "a FAT16 volume at sector 63",
+    "fat12-63": "a FAT12 volume at sector 63",
+    "fat32-spc1": "a FAT32 volume with 1 sector per cluster at sector 63",
+}
+REPLACED_WARNING = ("tessaly: the disk holds {}, which the player cannot use: the repair replaces it with the "
+                    "player's layout, and its files can then be read again only after tessaly-undo on the "
+                    "journal the repair will name")
+BPB_NOT_FOUND = ["ERROR: Hard Drive BPB not found:", MAY_BE_DAMAGED]
+MBR_NOT_FOUND = ["ERROR: Hard Drive MBR not found", MAY_BE_DAMAGED]
 
 
 def first_fat(disk):
@@ -59,8 +76,11 @@ def second_fat(disk):
 def search_stop(disk):
     """Where the search by content finds what it takes for FAT2 on a volume
     not laid out as the player's: the entry that opens a FAT sector behind
-    a free one, else a volume's own FAT1 behind the free sectors before a
+    a free one, else the FAT of a FAT32 image held in a file of a one-FAT
+    volume, else a volume's own FAT1 behind the free sectors before a
     partition at 2048, else the real FAT2."""
+    if "fat_found" in disk:
+        return disk["fat_found"]
     if "eoc_sector" in disk:
         return disk["eoc_sector"]
     if disk["offset"] != layout.PARTITION_START:
@@ -303,6 +323,25 @@ def after_templates_placed(fresh, damaged, disk, damage, result):
     return out
 
 
+def after_layout_replaced(fresh, damaged, disk, damage, result):
+    """The player's layout over one of another kind: sector 0 kept when its
+    partition type is one the player takes, else a fresh MBR; its copies in
+    1 to 7; the templates at 63/64, with the measured FAT size and the free
+    count reset where the search found the volume's own FATs at 95 (a FAT32
+    volume at 63). The copy pairs are not written."""
+    mbr = sectors(fresh, 0) if layout.mbr_accepted(disk["partition_type"]) else layout.fresh_mbr(disk["sectors"])
+    out = {s: layout.mbr_copy(mbr) for s in layout.MBR_COPIES}
+    out[0] = mbr
+    head = bytearray(layout.template_boot_head())
+    fsinfo = layout.fsinfo_template()
+    if disk["volume"]["fat_type"] == "FAT32" and disk["offset"] == layout.PARTITION_START:
+        head[36:40] = disk["volume"]["fat_size"].to_bytes(4, "little")
+        fsinfo = layout.with_free_count_unknown(fsinfo)
+    out[63] = bytes(head) + sectors(result, 63)[90:510] + b"\x55\xaa"
+    out[64] = fsinfo
+    return out
+
+
 def after_mbr_rebuilt(fresh, damaged, disk, damage, result):
     """A fresh MBR in sector 0 and nothing else but the free count."""
     out = {0: layout.fresh_mbr(disk["sectors"])}
@@ -415,7 +454,8 @@ def fsck_target_truncated(result, disk):
 
 class Case:
     def __init__(self, name, disks, damage, report, absent, boxes, after, fsck, files,
-                 partition=None, note="", then=(), after_first=None, settled=None, fats_differ=None):
+                 partition=None, note="", then=(), after_first=None, settled=None, fats_differ=None,
+                 replaces=False):
         self.name = name
         self.disks = disks
         self.damage = damage
@@ -433,6 +473,12 @@ class Case:
         self.after_first = after_first  # the writes of the first of them
         self.settled = settled or SETTLED
         self.fats_differ = fats_differ
+        self.replaces = replaces
+
+
+def replaced_warning(case, disk):
+    """The line naming the layout the case's repair replaces, or None."""
+    return REPLACED_WARNING.format(REPLACED_LAYOUTS[disk["name"]]) if case.replaces else None
 
 
 def fat_report_settled(disk):
@@ -452,6 +498,41 @@ def refused_report(disk, first_lines=()):
     size = f - layout.FIRST_FAT_SECTOR
     return list(first_lines) + [f"Fat found on sector {f} at Address 0x{f * 512:x} ",
                                 f"Fat size : {size} SECTORS = 0x{size * 512:x} BYTES ", FAT_NOT_CHECKED]
+
+
+def replaced_report(disk):
+    """A foreign volume at 63: no boot pair the player takes, nor an MBR
+    when the partition type is not one of the player's; the search finds
+    no FAT32 FAT in a FAT12 or FAT16 volume, and a FAT32 volume's own FAT2,
+    compared as the templates placed in this run let it be."""
+    lines = BPB_NOT_FOUND + ([] if layout.mbr_accepted(disk["partition_type"]) else MBR_NOT_FOUND)
+    if disk["volume"]["fat_type"] != "FAT32":
+        return lines + ["No Fat found ????"]
+    return fat_report(disk, FATS_EQUAL, lines)
+
+
+def replaced_settled_report(disk):
+    """The player's layout in place of a foreign volume at 63: all clear;
+    behind the templates, a FAT32 volume's own FATs at 95 compare equal, a
+    FAT12 or FAT16 volume holds no FAT32 FAT to find."""
+    if disk["volume"]["fat_type"] != "FAT32":
+        return [HARD_DRIVE_OK, "No Fat found ????"]
+    return fat_report(disk, FATS_EQUAL, [HARD_DRIVE_OK])
+
+
+REPLACED_SETTLED = (replaced_settled_report, ["ERROR:", FATS_DIFFER, REPAIRING], [ALL_CLEAR])
+
+
+def after_boot_area_rebuilt(fresh, damaged, disk, damage, result):
+    """The MBR lost over a volume elsewhere: a fresh MBR with its copies, the
+    templates at 63/64 as stored (no FAT size: the FATs found are that
+    volume's), nothing else."""
+    mbr = layout.fresh_mbr(disk["sectors"])
+    out = {s: layout.mbr_copy(mbr) for s in layout.MBR_COPIES}
+    out[0] = mbr
+    out[63] = bytes(layout.template_boot_head()) + sectors(result, 63)[90:510] + b"\x55\xaa"
+    out[64] = layout.fsinfo_template()
+    return out
 
 
 REFUSED_ABSENT = [CHECKING, FATS_EQUAL, FATS_DIFFER, REPAIRING, "Impossible"]
@@ -535,7 +616,7 @@ CASES = [
           REPAIRING, "ERROR: Hard Drive MBR", "ERROR: Hard Drive BPB"],
          [REMOVABLE, DAMAGED], after_repartition, None, "gone", partition="rebuilt",
          note="repartitioned over the old volume: templates installed, files not kept"),
-    Case("other-layout-sound", OTHER_LAYOUTS, no_damage,
+    Case("other-layout-sound", OTHER_LAYOUTS + ("small-onefat",), no_damage,
          lambda d: refused_report(d, [HARD_DRIVE_OK]), ["ERROR: Hard Drive"] + REFUSED_ABSENT,
          [ALL_CLEAR], None, fsck_as_fresh, "intact", partition="fresh",
          note="FATs not where the search found them: not checked, nothing written"),
@@ -543,9 +624,24 @@ CASES = [
          lambda d: refused_report(d, [HARD_DRIVE_OK]), ["ERROR: Hard Drive"] + REFUSED_ABSENT,
          [ALL_CLEAR], None, fsck_fats_differ, "intact", partition="fresh", fats_differ=True,
          note="FATs that differ on a volume at 2048 are not copied either"),
-    Case("other-layout-boot-sector-zeroed", ("small-r40",), boot_sector_zeroed,
+    Case("other-layout-boot-sector-zeroed", ("small-r40", "small-onefat"), boot_sector_zeroed,
          lambda d: refused_report(d, ["ERROR: Hard Drive BPB damaged:", MAY_BE_DAMAGED]),
          [HARD_DRIVE_OK] + REFUSED_ABSENT, [DAMAGED, ABOUT_TO_REPAIR], after_pair_restored_alone,
          fsck_backup_free_count, "intact", partition="fresh", settled=REFUSED_SETTLED,
-         note="boot pair restored from its backup, which keeps the 40 reserved sectors; FATs left alone"),
+         note="boot pair restored from its backup, which keeps the volume's own layout; FATs left alone"),
+    Case("other-layout-mbr-lost", ("small-2048",), sectors0_7_zeroed,
+         lambda d: refused_report(d, BPB_NOT_FOUND + MBR_NOT_FOUND), [HARD_DRIVE_OK] + REFUSED_ABSENT,
+         [DAMAGED, ABOUT_TO_REPAIR], after_boot_area_rebuilt, fsck_as_fresh, "intact", partition="rebuilt",
+         settled=REFUSED_SETTLED,
+         note="the player's layout rebuilt at 63; the volume at 2048, found by the search, left whole"),
+    Case("guid-partition-table", ("gpt-2048",), no_damage,
+         lambda d: refused_report(d, BPB_NOT_FOUND + MBR_NOT_FOUND), [HARD_DRIVE_OK] + REFUSED_ABSENT,
+         [DAMAGED, ABOUT_TO_REPAIR], after_layout_replaced, fsck_as_fresh, "intact", partition="rebuilt",
+         replaces=True, settled=REFUSED_SETTLED,
+         note="boot area replaced, the volume at 2048 untouched, also by a second run; undone byte for byte"),
+    Case("foreign-volume-replaced", ("fat16-63", "fat12-63", "fat32-spc1"), no_damage, replaced_report,
+         [HARD_DRIVE_OK, FAT_NOT_CHECKED, FATS_DIFFER, REPAIRING, "ERROR: Hard Drive MBR damaged",
+          "ERROR: Hard Drive BPB damaged", "ERROR: Hard Drive is removable"],
+         [DAMAGED, ABOUT_TO_REPAIR], after_layout_replaced, None, "gone", partition="as-judged",
+         replaces=True, settled=REPLACED_SETTLED, note="replaced by the player's layout; undone byte for byte"),
 ]

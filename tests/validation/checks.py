@@ -49,6 +49,27 @@ def check_boxes(stderr, wanted):
     return failures
 
 
+def is_layout_warning(line):
+    return line.startswith("tessaly: the disk holds") or "which the player cannot use" in line
+
+
+def check_warning(out, err, wanted):
+    """The line that names a layout the repair replaces: exactly `wanted`,
+    once, on standard error before the first box; none at all when `wanted`
+    is None (the player's own layout, damaged or not); never on standard
+    output."""
+    lines = err.split("\n")
+    found = [i for i, line in enumerate(lines) if is_layout_warning(line)]
+    failures = [f"report has the line {line!r}" for line in out.split("\n") if is_layout_warning(line)]
+    got, want = [lines[i] for i in found], [wanted] if wanted else []
+    if got != want:
+        return failures + [f"layout warnings {got!r}, expected {want!r}"]
+    first_box = next((i for i, line in enumerate(lines) if line.startswith("| ")), len(lines))
+    if found and found[0] > first_box:
+        failures.append("the layout warning comes after the first box")
+    return failures
+
+
 def check_writes(case, disk, fresh, damaged, damage, result):
     """The image after the run against the prediction, sector by sector."""
     if case.after is None:
@@ -98,10 +119,15 @@ def check_files(case, disk, result):
 
 
 def check_partition(case, disk, result):
+    """`partition`: "fresh" (the table as made), "rebuilt" (the player's
+    one partition at 63), "as-judged" (fresh when its type is one the player
+    takes, else rebuilt)."""
     if case.partition is None:
         return []
-    want_type = disk["partition_type"] if case.partition == "fresh" else 0x0B
-    start = disk["offset"] if case.partition == "fresh" else layout.PARTITION_START
+    kept = case.partition == "fresh" or (case.partition == "as-judged"
+                                         and layout.mbr_accepted(disk["partition_type"]))
+    want_type = disk["partition_type"] if kept else 0x0B
+    start = disk["offset"] if kept else layout.PARTITION_START
     want = [(start, disk["sectors"] - start, want_type)]
     got = fat_tools.partition_table(result)
     return [] if got == want else [f"sfdisk reads the partition table {got}, expected {want}"]

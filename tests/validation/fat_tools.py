@@ -28,9 +28,10 @@ def checked(cmd, **kwargs):
     return proc
 
 
-def partition(image, start, size, type_hex):
-    """One primary partition in a fresh DOS partition table."""
-    script = f"label: dos\nstart={start}, size={size}, type={type_hex}\n"
+def partition(image, start, size, type_hex, label="dos"):
+    """One partition in a fresh partition table, DOS (a type byte in hex) or
+    GPT (a type GUID)."""
+    script = f"label: {label}\nstart={start}, size={size}, type={type_hex}\n"
     checked(["sfdisk", "--no-reread", "--no-tell-kernel", "--wipe", "never", image],
             input=script.encode())
 
@@ -54,6 +55,13 @@ def format_fat32(image, offset, hidden, volume_id, label, mbr="n", reserved=32):
     checked(["mkfs.fat", "-F", "32", "-s", "8", "-R", str(reserved), "-b", "6",
              "-h", str(hidden), f"--offset={offset}", f"--mbr={mbr}",
              "-i", volume_id, "-n", label, "--invariant", image])
+
+
+def format_volume(image, offset, sectors, args, volume_id, label):
+    """A FAT volume of `sectors` sectors at sector `offset` of the image,
+    made as mkfs.fat makes it given `args`."""
+    checked(["mkfs.fat", *args, "-h", str(offset), f"--offset={offset}", "--mbr=n",
+             "-i", volume_id, "-n", label, "--invariant", image, str(sectors // 2)])
 
 
 def _volume(image, offset):

@@ -9,6 +9,14 @@ SECTOR = 512
 FIRST_FAT_SECTOR = 95
 PARTITION_START = 63
 MBR_COPIES = range(1, 8)
+# The partition types the player takes for its volume.
+ACCEPTED_PARTITION_TYPES = (0x06, 0x0B, 0x0C, 0x0E)
+
+
+def mbr_accepted(partition_type):
+    """Whether the player takes a partition of this type (None: a GUID
+    partition table, whose protective entry it never takes)."""
+    return partition_type in ACCEPTED_PARTITION_TYPES
 
 
 def sum16(data):

@@ -24,6 +24,7 @@ sys.dont_write_bytecode = True  # keep the source tree free of caches
 
 import argparse
 import os
+import re
 import subprocess
 import time
 import types
@@ -35,14 +36,15 @@ import disk_image
 import layout
 
 CONFIRMATION_BOXES = (cases.DAMAGED, cases.ABOUT_TO_REPAIR, cases.REMOVABLE)
+JOURNAL_NAMED = re.compile(r'this repair overwrites are saved in .*; to put them back: tessaly-undo "([^"]+)"')
 
 
-def run_tessaly(tessaly, image, answers):
+def run_tessaly(tessaly, image, answers, args=()):
     env = {k: v for k, v in os.environ.items() if not k.startswith("ASPI_")}
     env["ASPI_DISKS"] = image
     # The undo journals of the repairs stay beside the image, not in HOME.
     env["TESSALY_UNDO_DIR"] = os.path.join(os.path.dirname(os.path.abspath(image)), "undo")
-    proc = subprocess.run([tessaly], input="".join(a + "\n" for a in answers).encode(),
+    proc = subprocess.run([tessaly, *args], input="".join(a + "\n" for a in answers).encode(),
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, timeout=600)
     return proc.returncode, proc.stdout.decode(errors="replace"), proc.stderr.decode(errors="replace")
 
@@ -56,8 +58,9 @@ def cancel_plan(boxes):
     return ["cancel"] * len(boxes), boxes
 
 
-def check_report(run, disk, rc, out, err, boxes, with_repair):
-    """`run` is (report, absent, boxes) of one run of a case."""
+def check_report(run, disk, rc, out, err, boxes, with_repair, warning=None):
+    """`run` is (report, absent, boxes) of one run of a case; `warning` the
+    line that names a layout the run's repair replaces, if any."""
     report, absent, _ = run
     failures = [] if rc == 0 else [f"exit status {rc}"]
     wanted = report(disk)
@@ -67,6 +70,7 @@ def check_report(run, disk, rc, out, err, boxes, with_repair):
     absent = list(absent) + ([] if with_repair else [cases.REPAIRING])
     failures += checks.lines_absent(out, absent)
     failures += checks.check_boxes(err, boxes)
+    failures += checks.check_warning(out, err, warning)
     return failures
 
 
@@ -79,7 +83,7 @@ def fat_sums_differ(image, disk):
 
 def precondition(case, disk, damaged):
     """The damage does what the case says before tessaly sees it."""
-    if not disk["partitioned"]:
+    if not disk["partitioned"] or disk["volume"]["fats"] < 2:
         return []
     differ = fat_sums_differ(damaged, disk)
     expected = case.fats_differ if case.fats_differ is not None else cases.FATS_DIFFER in case.report(disk)
@@ -106,6 +110,20 @@ def check_settled(case, tessaly, disk, result):
     return failures
 
 
+def undo_repair(tessaly, result, damaged, err):
+    """tessaly-undo, beside tessaly, on the journal the repair named, must
+    give back the disk as it was before the repair, byte for byte."""
+    named = JOURNAL_NAMED.findall(err)
+    if len(named) != 1:
+        return [f"undo: the repair named {len(named)} journals"]
+    undo = os.path.join(os.path.dirname(tessaly), "tessaly-undo")
+    rc, out, undo_err = run_tessaly(undo, result, ["yes"], [named[0]])
+    if rc != 0:
+        return [f"undo: tessaly-undo exit status {rc}: {(out + undo_err).strip()[-300:]!r}"]
+    changed = disk_image.differing_sectors(damaged, result)
+    return [f"undo: sectors not put back: {changed[:checks.MAX_LISTED]}"] if changed else []
+
+
 def run_case(case, disk, tessaly, work):
     fresh, damaged, damage = prepare(case, disk, work)
     result = os.path.join(work, f"{case.name}.result.img")
@@ -117,8 +135,9 @@ def run_case(case, disk, tessaly, work):
         first = (case.report, case.absent, case.boxes)
         answers, boxes = cancel_plan(case.boxes)
         disk_image.sparse_copy(damaged, result)
+        warning = cases.replaced_warning(case, disk)
         rc, out, err = run_tessaly(tessaly, result, answers)
-        failures += [f"cancel run: {f}" for f in check_report(first, disk, rc, out, err, boxes, False)]
+        failures += [f"cancel run: {f}" for f in check_report(first, disk, rc, out, err, boxes, False, warning)]
         if disk_image.content_digest(result) != before:
             changed = disk_image.differing_sectors(damaged, result)
             failures.append(f"cancel run: image changed in sectors {changed[:checks.MAX_LISTED]}")
@@ -130,7 +149,7 @@ def run_case(case, disk, tessaly, work):
             for suffix, text in ((f".{number}.stdout", out), (f".{number}.stderr", err)):
                 with open(stem + suffix, "w") as f:
                     f.write(text)
-            found = check_report(run, disk, rc, out, err, run[2], True)
+            found = check_report(run, disk, rc, out, err, run[2], True, warning if number == 1 else None)
             failures += [f"run {number}: {f}" if case.then else f for f in found]
             if number == 1 and case.after_first:
                 first_writes = types.SimpleNamespace(after=case.after_first)
@@ -139,6 +158,8 @@ def run_case(case, disk, tessaly, work):
         failures += checks.check_disk(case, disk, fresh, damaged, damage, result, scratch)
         if case.after is not None and disk["partitioned"]:
             failures += [f"next run: {f}" for f in check_settled(case, tessaly, disk, result)]
+        if case.replaces:
+            failures += undo_repair(tessaly, result, damaged, err)
         if failures:
             # Kept for a look with the tools (sparse, so cheap).
             os.replace(result, stem + ".failed.img")
@@ -187,11 +208,11 @@ def self_check_case(case, disk, work):
         if case.files == "intact":
             # One cluster of a file spoilt behind the tools' backs.
             vol = disk["volume"]
-            cluster = disk["chains"][build_disks.FRAGMENTED[0]][-1]
-            data_start = disk["offset"] + vol["reserved"] + vol["fats"] * vol["fat_size"]
+            cluster = disk["chains"][disk["probe"]][-1]
+            data_start = disk["offset"] + vol["reserved"] + vol["fats"] * vol["fat_size"] + vol["root_sectors"]
             disk_image.sparse_copy(damaged if case.after is None else result, scratch)
             simulate_repair(case, disk, damaged, damage, scratch)
-            disk_image.write_sectors(scratch, data_start + (cluster - 2) * 8, b"\xee" * 512)
+            disk_image.write_sectors(scratch, data_start + (cluster - 2) * vol["sectors_per_cluster"], b"\xee" * 512)
             if not checks.check_files(case, disk, scratch):
                 failures.append("a spoilt file cluster passes the file check")
         return failures
@@ -216,6 +237,11 @@ def self_check_report():
         failures.append(f"captions read as {checks.box_captions(err)!r}")
     if len(checks.check_boxes(err, [cases.DAMAGED])) != 1:
         failures.append("a box without an answer not seen")
+    warning = cases.REPLACED_WARNING.format(cases.REPLACED_LAYOUTS["fat16-63"])
+    for text, wanted, passes in ((warning + err, warning, True), (err, warning, False), (warning + err, None, False),
+                                 (err + warning + "\n", warning, False), (warning + err, warning[:-1], False)):
+        if (not checks.check_warning(out, text, wanted)) != passes:
+            failures.append(f"layout warning {'rejected' if passes else 'accepted'} in {text!r}, expected {wanted!r}")
     return failures
 
 

@@ -11,7 +11,9 @@
 #              /dev/sg*, owned by root and the group disk, as udev makes
 #              them), RUN_AS (the user that runs tessaly instead of root),
 #              UNDO (1: after the runs, put the disk back with tessaly-undo
-#              on the journal the first run named)
+#              on the journal the first run named), BLOCKS (1: send the
+#              block devices the kernel shows before the run and after the
+#              first run, blocks_before and blocks_after)
 #   args       tessaly's arguments, one a line
 #   answers    tessaly's standard input
 #   script.sh  (optional) run in place of the usual tessaly runs once the
@@ -116,6 +118,27 @@ release_player() {
 
 [ -n "$HOLD_PLAYER" ] && hold_player
 
+# The block devices the kernel shows, one a line, a partition with its start
+# sector ("sda1 63"), with the disk driver loaded. Opening the first disk
+# waits until the kernel has read its partition table once, so the list
+# before the run is complete.
+list_blocks() {
+  tries=0
+  until dd if=/dev/sda of=/dev/null count=0 2> /dev/null; do
+    tries=$((tries + 1))
+    if [ $tries -gt 300 ]; then setup_failed "/dev/sda could not be opened within 30 s"; fi
+    sleep 0.1
+  done
+  for block in /sys/class/block/*; do
+    echo "${block##*/} $(cat "$block/start" 2> /dev/null)"
+  done > "/tmp/$1"
+  emit "$1"
+}
+if [ "$BLOCKS" = 1 ]; then
+  load_group mount
+  list_blocks blocks_before
+fi
+
 if [ -n "$SG_MODE" ]; then
   chown 0:6 /dev/sg*
   chmod "$SG_MODE" /dev/sg*
@@ -150,6 +173,7 @@ echo $? > /tmp/status1
 emit stdout1
 emit stderr1
 emit status1
+[ "$BLOCKS" = 1 ] && list_blocks blocks_after
 if [ "$SECOND_RUN" = 1 ]; then
   printf 'cancel\ncancel\n' | run_tessaly "$@" > /tmp/stdout2 2> /tmp/stderr2
   echo $? > /tmp/status2

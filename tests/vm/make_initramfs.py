@@ -11,7 +11,7 @@ The modules are grouped; the init loads a group by name:
   base   the xHCI controller, USB core, SCSI core and usb-storage
   sg     the SCSI generic driver
   mount  the SCSI disk driver and VFAT, for the cases that mount, loop or
-         swap on the player's partition
+         swap on the player's partition or look at its block devices
   loop   the loop device driver
 Each group gets /modules/<group>.order, in load order, without the modules of
 the groups before it.

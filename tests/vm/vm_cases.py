@@ -36,6 +36,9 @@ end-to-end cases (see tests/e2e/run_cases.py), plus:
                           (answer "yes") from the journal the first run
                           named; it must end with 0 ("after" then compares
                           the disk with its state before the run)
+  blocks_before = [...]   the block devices the kernel shows before the run
+  blocks_after = [...]    and after the first run (/sys/class/block), a
+                          partition with its start sector: ["sda", "sda1 63"]
 The end-to-end keys map onto the machine like this: the model attribute
 becomes the scsi-hd vendor (its first 8 characters) and product (the next
 16); badread and badwrite become blkdebug rules that fail reads or writes of
@@ -144,6 +147,7 @@ def prepare_case(name, case, folder):
         "SG_MODE": case.get("sg_mode", ""),
         "RUN_AS": case.get("run_as", ""),
         "UNDO": int(case.get("undo_in_vm", False)),
+        "BLOCKS": int("blocks_before" in case or "blocks_after" in case),
     }
     with open(os.path.join(folder, "settings"), "w") as f:
         f.write("".join(f"{k}={v}\n" for k, v in settings.items()))
@@ -245,6 +249,11 @@ def run_case(args, name, case, base_dir):
     status = int(files.get("status1", b"-1").strip() or -1)
     if status != case["expect_exit"]:
         failures.append(f"{name}: exit status {status}, expected {case['expect_exit']}")
+    for key in ("blocks_before", "blocks_after"):
+        lines = files.get(key, b"").decode(errors="replace").splitlines()
+        shown = [line.strip() for line in lines if line.strip()]
+        if key in case and shown != case[key]:
+            failures.append(f"{name}: {key}: the kernel showed {shown}, expected {case[key]}")
     if "second_run" in case:
         compare(name + " (second run)", files, "2", case, base_dir, "second_run", failures)
     if case.get("undo_in_vm", False):

@@ -6,30 +6,23 @@
 
 #include <cstdint>
 
+#include "platform/common/scsi_commands.h"
 #include "platform/wnaspi32.h"
 
 namespace platform {
 
-constexpr std::uint8_t OP_INQUIRY = 0x12;
-constexpr std::uint8_t OP_READ_CAPACITY_10 = 0x25;
-constexpr std::uint8_t OP_READ_10 = 0x28;
-constexpr std::uint8_t OP_WRITE_10 = 0x2A;
-constexpr std::uint8_t OP_SYNCHRONIZE_CACHE_10 = 0x35;
-
-// The sector count of a READ(10) or WRITE(10): CDB bytes 7 and 8.
-inline std::uint32_t transfer_blocks(const SRB_ExecSCSICmd& srb) {
-  return (std::uint32_t{srb.CDBByte[7]} << 8) | srb.CDBByte[8];
-}
+// The sector count of a READ(10) or WRITE(10).
+inline std::uint32_t transfer_blocks(const SRB_ExecSCSICmd& srb) { return cdb10_blocks(srb.CDBByte); }
 
 // One of the four commands the utility sends, with its own CDB length.
 inline bool known_command(std::uint8_t opcode, std::uint8_t cdb_length) {
   switch (opcode) {
     case OP_INQUIRY:
-      return cdb_length == 6;
+      return cdb_length == CDB6_SIZE;
     case OP_READ_CAPACITY_10:
     case OP_READ_10:
     case OP_WRITE_10:
-      return cdb_length == 10;
+      return cdb_length == CDB10_SIZE;
     default:
       return false;
   }

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include "platform/common/scsi_commands.h"
+
 namespace platform {
 namespace {
 
@@ -17,13 +19,6 @@ constexpr std::size_t SENSE_ASC = 12;
 constexpr std::size_t SENSE_ASCQ = 13;
 constexpr std::uint8_t SENSE_CURRENT_FIXED = 0x70;
 constexpr std::uint8_t SENSE_INFORMATION_VALID = 0x80;
-
-void put_be32(std::uint8_t* at, std::uint32_t value) {
-  at[0] = static_cast<std::uint8_t>(value >> 24);
-  at[1] = static_cast<std::uint8_t>(value >> 16);
-  at[2] = static_cast<std::uint8_t>(value >> 8);
-  at[3] = static_cast<std::uint8_t>(value);
-}
 
 void fill_sense(SRB_ExecSCSICmd& srb, Sense sense, std::uint64_t sector) {
   std::array<std::uint8_t, SENSE_FIXED_LENGTH> data{};

@@ -4,47 +4,15 @@
 #include <array>
 #include <cstring>
 
+#include "platform/common/scsi_commands.h"
 #include "platform/common/srb_outcome.h"
 
 namespace platform {
 namespace {
 
 // Standard INQUIRY data, SCSI-2 response format.
-constexpr std::size_t INQ_PERIPHERAL = 0;  // qualifier 0, type 0: direct access
-constexpr std::size_t INQ_REMOVABLE = 1;   // bit 7 stays clear: a fixed disk
-constexpr std::size_t INQ_VERSION = 2;
-constexpr std::size_t INQ_RESPONSE_FORMAT = 3;
-constexpr std::size_t INQ_ADDITIONAL_LENGTH = 4;
-constexpr std::size_t INQ_MODEL = 8;  // vendor 8 bytes, product 16 bytes
-constexpr std::size_t INQ_REVISION = 32;
 constexpr std::uint8_t INQ_VERSION_SCSI2 = 0x02;
 constexpr std::uint8_t INQ_FORMAT_SCSI2 = 0x02;
-
-// CDB fields.
-constexpr std::size_t CDB_OPCODE = 0;
-constexpr std::size_t CDB_INQUIRY_EVPD = 1;  // bit 0
-constexpr std::size_t CDB_INQUIRY_ALLOCATION = 4;
-constexpr std::size_t CDB10_LBA = 2;
-constexpr std::size_t CDB10_LENGTH = 7;
-constexpr std::uint8_t CDB6_SIZE = 6;
-constexpr std::uint8_t CDB10_SIZE = 10;
-
-constexpr std::size_t CAPACITY_DATA_LENGTH = 8;
-
-std::uint32_t get_be32(const std::uint8_t* at) {
-  return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) | (std::uint32_t{at[2]} << 8) | at[3];
-}
-
-std::uint16_t get_be16(const std::uint8_t* at) {
-  return static_cast<std::uint16_t>((at[0] << 8) | at[1]);
-}
-
-void put_be32(std::uint8_t* at, std::uint32_t value) {
-  at[0] = static_cast<std::uint8_t>(value >> 24);
-  at[1] = static_cast<std::uint8_t>(value >> 16);
-  at[2] = static_cast<std::uint8_t>(value >> 8);
-  at[3] = static_cast<std::uint8_t>(value);
-}
 
 // A data-in command may come with SRB_DIR_IN or with no direction bit (the
 // command decides); SRB_DIR_OUT alone or both bits together are wrong.
@@ -76,8 +44,8 @@ void inquiry(ImageDisk& disk, SRB_ExecSCSICmd& srb) {
   if (disk.config().no_inquiry) return set_check_condition(srb, SENSE_TARGET_FAILURE);
   if (srb.CDBByte[CDB_INQUIRY_EVPD] & 0x01) return set_check_condition(srb, SENSE_INVALID_FIELD_IN_CDB);
   std::array<std::uint8_t, INQUIRY_DATA_LENGTH> data{};
-  data[INQ_PERIPHERAL] = 0x00;
-  data[INQ_REMOVABLE] = 0x00;
+  data[INQ_PERIPHERAL] = 0x00;  // qualifier 0, type 0: direct access
+  data[INQ_REMOVABLE] = 0x00;   // bit 7 stays clear: a fixed disk
   data[INQ_VERSION] = INQ_VERSION_SCSI2;
   data[INQ_RESPONSE_FORMAT] = INQ_FORMAT_SCSI2;
   data[INQ_ADDITIONAL_LENGTH] = INQUIRY_DATA_LENGTH - 5;
@@ -92,9 +60,9 @@ void read_capacity(ImageDisk& disk, SRB_ExecSCSICmd& srb) {
   if (disk.config().no_capacity) return set_check_condition(srb, SENSE_NOT_READY);
   // A disk too large for 32 bits answers 0xFFFFFFFF, as SCSI prescribes.
   const std::uint64_t last = disk.sector_count() - 1;
-  std::array<std::uint8_t, CAPACITY_DATA_LENGTH> data{};
-  put_be32(&data[0], last > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(last));
-  put_be32(&data[4], IMAGE_SECTOR_SIZE);
+  std::array<std::uint8_t, CAPACITY_DATA_SIZE> data{};
+  put_be32(&data[CAPACITY_LAST_LBA], last > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(last));
+  put_be32(&data[CAPACITY_BLOCK_LENGTH], IMAGE_SECTOR_SIZE);
   deliver(srb, data.data(), data.size());
   set_good(srb);
 }
@@ -113,8 +81,8 @@ void report_transfer(SRB_ExecSCSICmd& srb, TransferResult result, std::uint64_t 
 // adapter reports an overrun and nothing moves.
 void transfer(ImageDisk& disk, SRB_ExecSCSICmd& srb, bool is_read) {
   if (block_unfit(srb, is_read, CDB10_SIZE)) return;
-  const std::uint32_t first = get_be32(&srb.CDBByte[CDB10_LBA]);
-  const std::uint16_t count = get_be16(&srb.CDBByte[CDB10_LENGTH]);
+  const std::uint32_t first = cdb10_lba(srb.CDBByte);
+  const std::uint16_t count = cdb10_blocks(srb.CDBByte);
   if (srb.SRB_BufLen < std::uint64_t{count} * IMAGE_SECTOR_SIZE) {
     return set_adapter_outcome(srb, SS_ERR, HASTAT_DO_DU);
   }
@@ -128,10 +96,10 @@ void transfer(ImageDisk& disk, SRB_ExecSCSICmd& srb, bool is_read) {
 
 void execute_image_command(ImageDisk& disk, SRB_ExecSCSICmd& srb) {
   switch (srb.CDBByte[CDB_OPCODE]) {
-    case SCSI_INQUIRY: return inquiry(disk, srb);
-    case SCSI_READ_CAPACITY_10: return read_capacity(disk, srb);
-    case SCSI_READ_10: return transfer(disk, srb, true);
-    case SCSI_WRITE_10: return transfer(disk, srb, false);
+    case OP_INQUIRY: return inquiry(disk, srb);
+    case OP_READ_CAPACITY_10: return read_capacity(disk, srb);
+    case OP_READ_10: return transfer(disk, srb, true);
+    case OP_WRITE_10: return transfer(disk, srb, false);
     default: return set_check_condition(srb, SENSE_INVALID_OPCODE);
   }
 }

@@ -8,11 +8,6 @@
 
 namespace platform {
 
-constexpr std::uint8_t SCSI_INQUIRY = 0x12;
-constexpr std::uint8_t SCSI_READ_CAPACITY_10 = 0x25;
-constexpr std::uint8_t SCSI_READ_10 = 0x28;
-constexpr std::uint8_t SCSI_WRITE_10 = 0x2A;
-
 // Standard INQUIRY data as this layer returns it (36 bytes).
 constexpr std::size_t INQUIRY_DATA_LENGTH = 36;
 

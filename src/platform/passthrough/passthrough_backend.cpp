@@ -33,14 +33,6 @@ namespace {
 
 constexpr std::uint32_t BLOCK_BYTES = 512;
 
-std::uint32_t be32(const std::uint8_t* at) {
-  return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) | (std::uint32_t{at[2]} << 8) | at[3];
-}
-
-void put_be32(std::uint8_t* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
-}
-
 constexpr std::uint8_t SENSE_KEY_UNIT_ATTENTION = 0x06;
 
 // Fixed-format sense (0x70, 0x71) keeps its key in byte 2, descriptor-format
@@ -123,7 +115,7 @@ class Backend final : public PassThroughBackend {
     if (srb.SRB_HaId >= table_.adapter_count) return set_adapter_outcome(srb, SS_INVALID_HA, HASTAT_OK);
     PtDisk* disk = srb.SRB_Lun == 0 ? find_disk(table_, srb.SRB_HaId, srb.SRB_Target) : nullptr;
     if (disk == nullptr) return set_adapter_outcome(srb, SS_NO_DEVICE, HASTAT_SEL_TO);
-    const std::uint8_t opcode = srb.CDBByte[0];
+    const std::uint8_t opcode = srb.CDBByte[CDB_OPCODE];
     const std::uint8_t data_in = opcode == OP_WRITE_10 ? WIN_SCSI_IOCTL_DATA_OUT : WIN_SCSI_IOCTL_DATA_IN;
     if (!block_is_sound(srb, data_in)) return set_adapter_outcome(srb, SS_INVALID_SRB, HASTAT_OK);
     if (!known_command(opcode, srb.SRB_CDBLen)) return set_check_condition(srb, SENSE_INVALID_OPCODE);
@@ -149,17 +141,15 @@ class Backend final : public PassThroughBackend {
   // READ(10) and WRITE(10) in commands no longer than the adapter takes.
   void transfer_blocks_in_pieces(SRB_ExecSCSICmd& srb, PtDisk& disk, std::uint8_t data_in) {
     const std::uint32_t most = std::max<std::uint32_t>(disk.max_transfer / BLOCK_BYTES, 1);
-    const std::uint32_t first = be32(&srb.CDBByte[2]);
+    const std::uint32_t first = cdb10_lba(srb.CDBByte);
     const std::uint32_t total = transfer_blocks(srb);
     std::uint32_t done = 0;
     do {
       const std::uint32_t count = std::min(total - done, most);
-      std::uint8_t cdb[10];
-      std::copy(srb.CDBByte, srb.CDBByte + 10, cdb);
-      put_be32(&cdb[2], first + done);
-      cdb[7] = static_cast<std::uint8_t>(count >> 8);
-      cdb[8] = static_cast<std::uint8_t>(count);
-      PtCommand command{cdb, 10, data_in, srb.SRB_BufPointer + std::size_t{done} * BLOCK_BYTES,
+      std::uint8_t cdb[CDB10_SIZE];
+      std::copy(srb.CDBByte, srb.CDBByte + CDB10_SIZE, cdb);
+      put_cdb10_transfer(cdb, first + done, static_cast<std::uint16_t>(count));
+      PtCommand command{cdb, CDB10_SIZE, data_in, srb.SRB_BufPointer + std::size_t{done} * BLOCK_BYTES,
                         count * BLOCK_BYTES};
       store_outcome(srb, run_command(disk, command), command.length, true);
       done += count;
@@ -180,7 +170,7 @@ class Backend final : public PassThroughBackend {
   // After the last write: the drive's cache to the medium, and Windows told
   // to read the partition table afresh.
   void flush(PtDisk& disk) {
-    const std::uint8_t cdb[10] = {OP_SYNCHRONIZE_CACHE_10};
+    const std::uint8_t cdb[CDB10_SIZE] = {OP_SYNCHRONIZE_CACHE_10};
     PtCommand command{cdb, sizeof cdb, WIN_SCSI_IOCTL_DATA_UNSPECIFIED, nullptr, 0, FLUSH_TIMEOUT_S};
     const PtResult result = execute_command(*env_.io, disk.handle, command, disk.alignment_mask, bounce_);
     if (result.os_error != 0 || result.scsi_status != SCSI_STATUS_GOOD) {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/common/srb_commands.h"
+#include "platform/common/scsi_commands.h"
 #include "platform/passthrough/passthrough_disks.h"
 #include "platform/passthrough/passthrough_request.h"
 #include "platform/passthrough/passthrough_volumes.h"
@@ -12,21 +12,21 @@ namespace platform::pt {
 namespace {
 
 constexpr std::uint8_t INQUIRY_BYTES = 64;
-constexpr std::size_t MODEL_OFFSET = 8;
-constexpr std::size_t MODEL_LENGTH = 24;
+constexpr std::size_t MODEL_LENGTH = 24;  // vendor and product
 
 // Bytes 8-31 of the disk's INQUIRY data, up to a zero byte, as the request
 // layer reads a model text.
 bool answers_as(Win32Io& io, PtDisk& disk, const char* model) {
-  const std::uint8_t cdb[6] = {OP_INQUIRY, 0, 0, 0, INQUIRY_BYTES, 0};
+  std::uint8_t cdb[CDB6_SIZE] = {OP_INQUIRY};
+  cdb[CDB_INQUIRY_ALLOCATION] = INQUIRY_BYTES;
   std::uint8_t data[INQUIRY_BYTES] = {};
   AlignedBuffer bounce;
   const PtCommand command{cdb, sizeof cdb, WIN_SCSI_IOCTL_DATA_IN, data, INQUIRY_BYTES};
   const PtResult result = execute_command(io, disk.handle, command, disk.alignment_mask, bounce);
-  if (result.os_error != 0 || result.scsi_status != 0 || result.transferred < MODEL_OFFSET + MODEL_LENGTH) {
+  if (result.os_error != 0 || result.scsi_status != 0 || result.transferred < INQ_MODEL + MODEL_LENGTH) {
     return false;
   }
-  const char* text = reinterpret_cast<const char*>(data + MODEL_OFFSET);
+  const char* text = reinterpret_cast<const char*>(data + INQ_MODEL);
   return std::string(text, strnlen(text, MODEL_LENGTH)) == model;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/common/plain_lock.h"
+#include "platform/common/scsi_commands.h"
 #include "platform/common/srb_outcome.h"
 #include "platform/readahead/posting_watch.h"
 #include "platform/readahead/window_set.h"
@@ -15,37 +16,22 @@
 namespace platform {
 namespace {
 
-constexpr std::uint8_t OP_READ_CAPACITY_10 = 0x25;
-constexpr std::uint8_t OP_READ_10 = 0x28;
-constexpr std::uint8_t OP_WRITE_10 = 0x2A;
-constexpr std::uint32_t READ_CAPACITY_BYTES = 8;
-
-std::uint32_t be32(const std::uint8_t* at) {
-  return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) | (std::uint32_t{at[2]} << 8) | at[3];
-}
-
-void put_be32(std::uint8_t* at, std::uint32_t value) {
-  at[0] = static_cast<std::uint8_t>(value >> 24);
-  at[1] = static_cast<std::uint8_t>(value >> 16);
-  at[2] = static_cast<std::uint8_t>(value >> 8);
-  at[3] = static_cast<std::uint8_t>(value);
-}
-
 std::uint32_t target_key(const SRB_ExecSCSICmd& srb) { return (std::uint32_t{srb.SRB_HaId} << 8) | srb.SRB_Target; }
 
 // A READ(10) or WRITE(10) of the cache's concern: a 10-byte CDB to LUN 0
 // without any of the optional bits, its buffer as long as its sectors.
 bool plain_transfer(const SRB_ExecSCSICmd& srb, std::uint8_t opcode) {
-  if (srb.SRB_Cmd != SC_EXEC_SCSI_CMD || srb.SRB_Lun != 0 || srb.SRB_CDBLen != 10) return false;
-  if (srb.CDBByte[0] != opcode || srb.CDBByte[1] != 0 || srb.CDBByte[6] != 0 || srb.CDBByte[9] != 0) return false;
-  const std::uint32_t count = (std::uint32_t{srb.CDBByte[7]} << 8) | srb.CDBByte[8];
+  if (srb.SRB_Cmd != SC_EXEC_SCSI_CMD || srb.SRB_Lun != 0 || srb.SRB_CDBLen != CDB10_SIZE) return false;
+  const std::uint8_t* cdb = srb.CDBByte;
+  if (cdb[CDB_OPCODE] != opcode || cdb[CDB10_FLAGS] != 0 || cdb[CDB10_GROUP] != 0 || cdb[CDB10_CONTROL] != 0) {
+    return false;
+  }
+  const std::uint32_t count = cdb10_blocks(cdb);
   return count > 0 && srb.SRB_BufPointer != nullptr && srb.SRB_BufLen >= count * CACHED_SECTOR_BYTES;
 }
 
-std::uint32_t first_sector(const SRB_ExecSCSICmd& srb) { return be32(&srb.CDBByte[2]); }
-std::uint32_t sector_count(const SRB_ExecSCSICmd& srb) {
-  return (std::uint32_t{srb.CDBByte[7]} << 8) | srb.CDBByte[8];
-}
+std::uint32_t first_sector(const SRB_ExecSCSICmd& srb) { return cdb10_lba(srb.CDBByte); }
+std::uint32_t sector_count(const SRB_ExecSCSICmd& srb) { return cdb10_blocks(srb.CDBByte); }
 
 // A single-sector read the cache may answer itself: completion by posting
 // routine or by the status byte alone (an event to signal is left to the
@@ -146,7 +132,7 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
   std::uint32_t send(SRB_ExecSCSICmd& srb) override {
     if (cacheable_read(srb)) return read_sector(srb);
     if (plain_transfer(srb, OP_WRITE_10)) return pass_watched(srb);
-    if (srb.SRB_Cmd == SC_EXEC_SCSI_CMD && srb.SRB_Lun == 0 && srb.CDBByte[0] == OP_READ_CAPACITY_10) {
+    if (srb.SRB_Cmd == SC_EXEC_SCSI_CMD && srb.SRB_Lun == 0 && srb.CDBByte[CDB_OPCODE] == OP_READ_CAPACITY_10) {
       return pass_watched(srb);
     }
     return inner_->send(srb);
@@ -165,7 +151,7 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
   // forgotten now, and learnt again from its outcome.
   void forget_before(const SRB_ExecSCSICmd& srb) {
     Locked hold(lock_);
-    if (srb.CDBByte[0] == OP_WRITE_10) {
+    if (srb.CDBByte[CDB_OPCODE] == OP_WRITE_10) {
       windows_.drop(target_key(srb), first_sector(srb), sector_count(srb));
     } else {
       target(target_key(srb)).capacity = 0;
@@ -176,11 +162,12 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
   // write is how a write is checked, and a copy of what was sent would
   // answer it however the disk kept the write.
   void watched_completion(SRB_ExecSCSICmd& srb) override {
-    if (srb.SRB_Status != SS_COMP || srb.CDBByte[0] == OP_WRITE_10) return;
+    if (srb.SRB_Status != SS_COMP || srb.CDBByte[CDB_OPCODE] == OP_WRITE_10) return;
     Locked hold(lock_);
-    if (srb.SRB_BufPointer != nullptr && srb.SRB_BufLen >= READ_CAPACITY_BYTES &&
-               be32(srb.SRB_BufPointer + 4) == CACHED_SECTOR_BYTES && be32(srb.SRB_BufPointer) != UINT32_MAX) {
-      target(target_key(srb)).capacity = be32(srb.SRB_BufPointer) + 1;
+    if (srb.SRB_BufPointer != nullptr && srb.SRB_BufLen >= CAPACITY_DATA_SIZE &&
+        get_be32(srb.SRB_BufPointer + CAPACITY_BLOCK_LENGTH) == CACHED_SECTOR_BYTES &&
+        get_be32(srb.SRB_BufPointer + CAPACITY_LAST_LBA) != UINT32_MAX) {
+      target(target_key(srb)).capacity = get_be32(srb.SRB_BufPointer + CAPACITY_LAST_LBA) + 1;
     }
   }
 
@@ -281,12 +268,10 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
     block.SRB_BufLen = count * CACHED_SECTOR_BYTES;
     block.SRB_BufPointer = read->data;
     block.SRB_SenseLen = SENSE_LEN;
-    block.SRB_CDBLen = 10;
+    block.SRB_CDBLen = CDB10_SIZE;
     block.SRB_PostProc = reinterpret_cast<void*>(&inner_read_posted);
-    block.CDBByte[0] = OP_READ_10;
-    put_be32(&block.CDBByte[2], sector);
-    block.CDBByte[7] = static_cast<std::uint8_t>(count >> 8);
-    block.CDBByte[8] = static_cast<std::uint8_t>(count);
+    block.CDBByte[CDB_OPCODE] = OP_READ_10;
+    put_cdb10_transfer(block.CDBByte, sector, static_cast<std::uint16_t>(count));
 
     const std::uint32_t accepted = inner_->send(block);
     if (accepted != SS_PENDING && accepted != SS_COMP) {

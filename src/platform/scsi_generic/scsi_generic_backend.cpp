@@ -8,7 +8,8 @@
 // that the safety check before writing cannot be passed by another command
 // that writes. Before a device's first WRITE(10) the write guard claims its
 // disk (scsi_generic_write_guard.h); the claim is kept while the backend
-// lives.
+// lives, and through it the kernel reads the partition table again at the
+// end when the boot area was written (scsi_generic_reread.h).
 #include "platform/scsi_generic/scsi_generic_backend.h"
 
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "platform/common/srb_outcome.h"
 #include "platform/scsi_generic/scsi_generic_devices.h"
 #include "platform/scsi_generic/scsi_generic_outcome.h"
+#include "platform/scsi_generic/scsi_generic_reread.h"
 #include "platform/scsi_generic/scsi_generic_setup.h"
 #include "platform/scsi_generic/scsi_generic_sync.h"
 #include "platform/scsi_generic/scsi_generic_sysfs.h"
@@ -44,9 +46,11 @@ class ScsiGenericBackend final : public AspiBackend {
  public:
   explicit ScsiGenericBackend(SgEnvironment env) : env_(std::move(env)) {}
   // The backend lives until the process exits: written devices flush their
-  // caches first.
+  // caches first, and the kernel reads rewritten partition tables again
+  // before the claims go.
   ~ScsiGenericBackend() override {
     synchronize_written_devices(table_, *env_.io, env_.dev_dir, env_.tell_user);
+    reread_partition_tables(table_, *env_.io, env_.tell_user);
     close_devices(table_, *env_.io);
   }
 
@@ -95,7 +99,7 @@ class ScsiGenericBackend final : public AspiBackend {
     SgDevice* device = srb.SRB_Lun == 0 ? find_device(table_, srb.SRB_HaId, srb.SRB_Target) : nullptr;
     if (device == nullptr) return refuse(srb, SS_NO_DEVICE, 0, 0, 0);
     if (!block_is_sound(srb)) return refuse(srb, SS_INVALID_SRB, 0, 0, 0);
-    const std::uint8_t opcode = srb.CDBByte[0];
+    const std::uint8_t opcode = srb.CDBByte[CDB_OPCODE];
     if (!known_command(opcode, srb.SRB_CDBLen)) {
       return refuse(srb, SS_ERR, KEY_ILLEGAL_REQUEST, ASC_INVALID_OPCODE, 0);
     }
@@ -119,6 +123,8 @@ class ScsiGenericBackend final : public AspiBackend {
     command.data_length = srb.SRB_BufLen;
     command.timeout_ms = COMMAND_TIMEOUT_MS;
     const SgOutcome outcome = env_.io->execute(device.fd, command);
+    // Even a failed write may have changed some of its sectors.
+    if (direction == Direction::to_device && writes_partition_area(srb)) device.partition_area_written = true;
     store_outcome(srb, rank_outcome(outcome, exact), command.sense, outcome.sense_written);
     if (direction == Direction::to_device && srb.SRB_Status == SS_COMP) device.written = true;
   }

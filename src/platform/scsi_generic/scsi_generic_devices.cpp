@@ -139,7 +139,7 @@ void close_devices(SgDeviceTable& table, SgDeviceIo& io) {
   for (auto& device : table.devices) {
     if (device.fd >= 0) io.close_node(device.fd);
     device.fd = -1;
-    for (int claim : device.claims) io.close_node(claim);
+    for (const BlockClaim& claim : device.claims) io.close_node(claim.fd);
     device.claims.clear();
   }
 }

@@ -25,8 +25,12 @@ struct SgDevice {
   bool told_read_only = false;
   // The exclusive claims on the disk's block devices that keep it from
   // being mounted while it is written; held until the device is closed.
-  std::vector<int> claims;
+  std::vector<BlockClaim> claims;
   bool written = false;  // a WRITE(10) succeeded: flushed before closing
+  // A WRITE(10) went to the boot area (sectors 0-94, the partition table
+  // among them): the kernel reads the partition table again before the
+  // claims are closed.
+  bool partition_area_written = false;
 };
 
 struct SgDeviceTable {

@@ -1,6 +1,8 @@
 // The kernel side of the SG_IO backend: open(2) on /dev/sgN, SG_GET_SCSI_ID
-// and SG_IO, and the exclusive claim of block devices.
+// and SG_IO, the exclusive claim of block devices and the re-reading of a
+// disk's partition table.
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -90,6 +92,10 @@ class LinuxSgIo final : public SgDeviceIo {
     }
     return fd;
   }
+
+  // Through the exclusive claim the kernel lets this process read the
+  // partition table again while nobody else may claim the disk.
+  int reread_partitions(int fd) override { return ::ioctl(fd, BLKRRPART) == 0 ? 0 : -errno; }
 
   std::string block_number(const std::string& path) override {
     struct stat info {};

@@ -24,7 +24,7 @@ void synchronize_written_devices(SgDeviceTable& table, SgDeviceIo& io, const std
                                  const std::function<void(const std::string&)>& tell) {
   for (SgDevice& device : table.devices) {
     if (!device.written || device.fd < 0) continue;
-    const std::uint8_t cdb[10] = {OP_SYNCHRONIZE_CACHE_10};
+    const std::uint8_t cdb[CDB10_SIZE] = {OP_SYNCHRONIZE_CACHE_10};
     SgCommand command;
     command.cdb = cdb;
     command.cdb_length = sizeof cdb;

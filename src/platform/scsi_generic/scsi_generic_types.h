@@ -20,6 +20,13 @@ struct ScsiAddress {
   int lun = -1;
 };
 
+// An exclusive claim of a block device: its descriptor and its node
+// ("/dev/sdb").
+struct BlockClaim {
+  int fd = -1;
+  std::string path;
+};
+
 enum class Direction { none, from_device, to_device };
 
 // One command as it travels through SG_IO.
@@ -64,6 +71,10 @@ class SgDeviceIo {
   // The "major:minor" of the block device a path names, or "" when it names
   // none.
   virtual std::string block_number(const std::string& path) = 0;
+  // BLKRRPART on a whole disk's claimed descriptor: the kernel reads the
+  // partition table again and makes the partitions' block devices anew.
+  // 0 or -errno (-EBUSY while a partition is open).
+  virtual int reread_partitions(int fd) = 0;
   // SG_GET_RESERVED_SIZE: the bytes the driver keeps ready for one command,
   // or -errno.
   virtual int reserved_size(int fd) {

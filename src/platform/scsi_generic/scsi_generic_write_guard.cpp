@@ -96,11 +96,11 @@ WriteGuard guard_writes(const SgEnvironment& env, const std::string& node) {
       guard.refusal = holders.refused_claim(blocks, block, -claim);
       break;
     }
-    guard.claims.push_back(claim);
+    guard.claims.push_back({claim, holders.path(block.name)});
   }
   if (!guard.refusal) guard.refusal = holders.loop_over(blocks);
   if (guard.refusal) {
-    for (int claim : guard.claims) env.io->close_node(claim);
+    for (const BlockClaim& claim : guard.claims) env.io->close_node(claim.fd);
     guard.claims.clear();
   }
   return guard;

@@ -25,7 +25,7 @@ namespace platform::sg {
 
 struct WriteGuard {
   // The claims to keep while the disk is written (closed with close_node).
-  std::vector<int> claims;
+  std::vector<BlockClaim> claims;
   // Why the disk must not be written, as one line for the user (without the
   // program's name); nothing when it may be written.
   std::optional<std::string> refusal;

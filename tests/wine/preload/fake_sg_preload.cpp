@@ -20,13 +20,12 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/common/scsi_commands.h"
 #include "platform/common/srb_outcome.h"
 #include "platform/image/image_disk.h"
 #include "platform/image/image_scsi.h"
 
 namespace {
-
-constexpr std::uint8_t SYNCHRONIZE_CACHE_10 = 0x35;
 
 struct FakeDevice {
   dev_t device;
@@ -71,7 +70,7 @@ int answer(platform::ImageDisk& disk, sg_io_hdr_t& header) {
   srb.SRB_BufPointer = static_cast<std::uint8_t*>(header.dxferp);
   srb.SRB_BufLen = header.dxfer_len;
   srb.SRB_SenseLen = SENSE_LEN;
-  if (srb.CDBByte[0] == SYNCHRONIZE_CACHE_10) {
+  if (srb.CDBByte[platform::CDB_OPCODE] == platform::OP_SYNCHRONIZE_CACHE_10) {
     std::cerr << "fake sg: SYNCHRONIZE CACHE\n";  // the image file has no cache of its own
     platform::set_good(srb);
   } else {
