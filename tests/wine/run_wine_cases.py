@@ -42,6 +42,11 @@ Scenario keys:
                                       this variable's folder (APPDATA or
                                       USERPROFILE, each set to a folder of
                                       the scenario's own; the other unset)
+  dll_sees_no_player = true           only in the pass-through pass: the
+                                      prompt test DLL beside the program
+                                      serves no disk (ASPI_DISKS empty), so the
+                                      player must be found through the
+                                      pass-through behind it
   loads_dll = false                   WNASPI32.DLL must not be loaded at all
                                       (default: loaded from the program's
                                       folder with "test-dll", never otherwise)
@@ -380,6 +385,9 @@ def run_scenario(scenario, args, arch_dir, arch, layer, preload=None):
 
     failures = []
     env = program_env(case, disks, aspi, work, args.post_on_refusal, preload)
+    if scenario.get("dll_sees_no_player"):
+        env["WINEDLLOVERRIDES"] = "wnaspi32=n"
+        env["ASPI_DISKS"] = ""
     settings, journal_folder = journal_settings(scenario, env, work)
     helper = plant_helper(scenario, env, arch_dir, work)
     with open(os.path.join(work, "run.bat"), "w", newline="") as f:
@@ -452,7 +460,14 @@ def main():
         for scenario in scenarios:
             if arch.split("-")[0] not in scenario.get("archs", [arch.split("-")[0]]):
                 continue
-            layers = [None] if scenario.get("aspi", "test-dll") == "none" or preload else args.layers.split(",")
+            if scenario.get("dll_sees_no_player") and not preload:
+                continue
+            if scenario.get("dll_sees_no_player"):
+                layers = ["prompt"]
+            elif scenario.get("aspi", "test-dll") == "none" or preload:
+                layers = [None]
+            else:
+                layers = args.layers.split(",")
             for layer in layers:
                 started = time.monotonic()
                 failures = run_scenario(scenario, args, arch_dir, arch, layer, preload)
