@@ -38,9 +38,19 @@ def run_undo(undo, args, aspi_disks, work, answers="yes\n"):
     return proc
 
 
+def resealed(data, part_start, part_end):
+    """`data` with the CRC-32 behind [part_start, part_end) and the file's
+    own made anew: a crafted journal whose every checksum holds."""
+    data = bytearray(data)
+    data[part_end:part_end + 4] = zlib.crc32(data[part_start:part_end]).to_bytes(4, "little")
+    data[-4:] = zlib.crc32(data[:-4]).to_bytes(4, "little")
+    return bytes(data)
+
+
 def damaged_copies(journal, work):
-    """A journal damaged in each of its parts and cut short at sector
-    boundaries: header, sector list, data, trailer."""
+    """A journal damaged in each of its parts, cut short at sector
+    boundaries (header, sector list, data, trailer), and crafted with every
+    checksum sound: a sector listed twice, a count past its length."""
     with open(journal, "rb") as f:
         data = f.read()
     count = int.from_bytes(data[12:16], "little")
@@ -51,6 +61,11 @@ def damaged_copies(journal, work):
         copies.append((f"{part} byte flipped", data[:offset] + bytes([data[offset] ^ 0x01]) + data[offset + 1:]))
     for cut in sorted({72, list_end, list_end + 512, len(data) - 16, len(data) - 1}):
         copies.append((f"cut at {cut}", data[:cut]))
+    if count >= 2:
+        twice = data[:72 + 16] + data[72:76] + data[72 + 20:]
+        copies.append(("a sector listed twice", resealed(twice, 72, list_end - 4)))
+    longer = data[:12] + (count + 1000000).to_bytes(4, "little") + data[16:]
+    copies.append(("a count past its length", resealed(longer, 0, 68)))
     paths = []
     for i, (what, content) in enumerate(copies):
         path = os.path.join(work, f"damaged-{i}.undo")
