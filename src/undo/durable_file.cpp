@@ -15,8 +15,6 @@
 
 namespace {
 
-std::string system_error_text() { return std::strerror(errno); }
-
 #ifdef _WIN32
 
 std::string windows_error_text() { return "error " + std::to_string(GetLastError()); }
@@ -44,6 +42,8 @@ std::string write_and_flush(HANDLE file, const std::string& path, const std::vec
 }
 
 #else
+
+std::string system_error_text() { return std::strerror(errno); }
 
 bool path_exists(const std::string& path) {
   struct stat info {};
