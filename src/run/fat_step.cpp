@@ -153,8 +153,8 @@ bool repair_confirmed(RunSeverity severity) {
 
 // Journal first, then boot area, then FAT; a failure of the boot area does
 // not stop the FAT copy. From the first write to the flush behind the last,
-// Ctrl+C does not end the program. Without a complete journal the run ends as after a
-// Cancel.
+// Ctrl+C does not end the program. Without a complete journal the run ends
+// as after a Cancel.
 void repair_disk(BootAreaImage& image, const FatFindings& fat) {
   const std::int32_t fat_size = fat.second_fat_start ? fat.fat_size : 0;
   const std::int32_t fat_source = fat.fat_repair_needed ? *fat.second_fat_start : 0;
