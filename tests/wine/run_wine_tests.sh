@@ -7,9 +7,14 @@
 # with no DLL, through Windows' SCSI pass-through (the 64-bit program, Wine's
 # SG_IO answered by a preloaded fake driver). Box pictures go to docs/boxes/.
 #
+# The cross builds are Release builds, as the zips of the package stage are;
+# given the package stage's folders, this stage runs the zipped programs.
+#
 # Environment (all optional):
 #   TESSALY_WIN32_BUILD, TESSALY_WIN64_BUILD   cross build folders
-#   TESSALY_HOST_BUILD   native build folder for the disk maker
+#   TESSALY_HOST_BUILD   native build folder for the disk maker and the fake
+#                        SCSI generic driver; one already configured (such
+#                        as the test build) is used as it is
 #   TESSALY_WINE_WORK    Wine prefix and scenario work folders
 #   TESSALY_SHOTS        where the box pictures go ("" for none)
 #   TESSALY_POST_ON_REFUSAL  whether the paced test DLL also posts a request
@@ -28,11 +33,11 @@ step() { printf '\n--- %s\n' "$*"; }
 step "cross builds (i686, x86_64) and the disk maker"
 for arch in i686:"$win32_build" x86_64:"$win64_build"; do
   cmake -S "$repo" -B "${arch#*:}" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-${arch%%:*}.cmake" \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+        -DCMAKE_BUILD_TYPE=Release -DTESSALY_TESTS=ON >/dev/null
   cmake --build "${arch#*:}" -j2 --target tessaly test_wnaspi32 test_paced_wnaspi32 test_half_aspi \
         win32_platform_tests
 done
-cmake -S "$repo" -B "$host_build" -DTESSALY_TESTS=OFF >/dev/null
+[ -f "$host_build/CMakeCache.txt" ] || cmake -S "$repo" -B "$host_build" -DTESSALY_TESTS=OFF >/dev/null
 cmake --build "$host_build" -j2 --target tessaly-mkdisk fake_sg_preload
 
 status=0
