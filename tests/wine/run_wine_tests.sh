@@ -44,14 +44,19 @@ status=0
 step "imports of both programs against their oldest Windows"
 python3 "$repo/tests/wine/check_imports.py" "$win32_build/tessaly.exe" "$win64_build/tessaly.exe" || status=1
 
-# Wine's 32-bit loader needs a kernel that runs 32-bit programs. Where the
-# kernel was built without that, the 64-bit loader alone serves the 64-bit
-# program; the 32-bit one is still built (and its imports checked) but not run.
+# Wine's 32-bit loader (package wine32) needs a kernel that runs 32-bit
+# programs. Where the loader is missing or the kernel was built without that,
+# the 64-bit loader alone serves the 64-bit program; the 32-bit one is still
+# built (and its imports checked) but not run.
 builds_to_run=("$win32_build" "$win64_build")
 arches_to_run=(--arch "win32=$win32_build" --arch "win64=$win64_build")
 export TESSALY_WINE=wine
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  echo "this machine's kernel does not run 32-bit programs: the i686 build is not run under Wine"
+  if [ -x /usr/lib/wine/wine ]; then
+    echo "this machine's kernel does not run 32-bit programs: the i686 build is not run under Wine"
+  else
+    echo "Wine's 32-bit loader (wine32) is not installed: the i686 build is not run under Wine"
+  fi
   TESSALY_WINE=/usr/lib/wine/wine64
   builds_to_run=("$win64_build")
   arches_to_run=(--arch "win64=$win64_build")
