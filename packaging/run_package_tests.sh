@@ -8,24 +8,33 @@
 # Needs cmake, g++, dpkg-dev, file, lintian, man-db, the mingw-w64 compilers
 # and wine64. Environment (optional): TESSALY_PACKAGE_WORK, the work folder
 # (default build-packages); the packages end up in its packages/ folder.
+# TESSALY_WIN32_BUILD, TESSALY_WIN64_BUILD: build folders for the zips
+# outside the work folder, configured with the Windows tests as well, so that
+# the Wine stage (tests/wine/run_wine_tests.sh, given the same folders) runs
+# its tests in the very builds that are zipped, without building them again.
+# The warnings check sees what this run compiles: give it fresh folders.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 work="${TESSALY_PACKAGE_WORK:-$repo/build-packages}"
+win_builds=("i686:${TESSALY_WIN32_BUILD:-}" "x86_64:${TESSALY_WIN64_BUILD:-}")
 version=$(sed -n 's/^project(tessaly VERSION \([0-9.]*\).*/\1/p' "$repo/CMakeLists.txt")
 
 step() { printf '\n--- %s\n' "$*"; }
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
-# Configures and builds one folder; any compiler or linker warning fails.
+# Configures and builds one folder (a later -D overrides an earlier one);
+# any compiler or linker warning fails. The logs go to the work folder.
 build() {
   local folder="$1"; shift
-  cmake -S "$repo" -B "$folder" -DCMAKE_BUILD_TYPE=Release -DTESSALY_TESTS=OFF "$@" > "$folder.configure.log"
-  cmake --build "$folder" -j2 > "$folder.build.log" 2>&1 || { cat "$folder.build.log" >&2; fail "build of $folder"; }
-  if grep -q 'warning:' "$folder.build.log"; then
-    grep -B3 -A6 'warning:' "$folder.build.log" >&2
+  local log
+  log="$work/$(basename "$folder")"
+  cmake -S "$repo" -B "$folder" -DCMAKE_BUILD_TYPE=Release -DTESSALY_TESTS=OFF "$@" > "$log.configure.log"
+  cmake --build "$folder" -j2 > "$log.build.log" 2>&1 || { cat "$log.build.log" >&2; fail "build of $folder"; }
+  if grep -q 'warning:' "$log.build.log"; then
+    grep -B3 -A6 'warning:' "$log.build.log" >&2
     fail "warnings in the build of $folder"
   fi
-  (cd "$folder" && cpack > "$folder.cpack.log") || { cat "$folder.cpack.log" >&2; fail "cpack in $folder"; }
+  (cd "$folder" && cpack > "$log.cpack.log") || { cat "$log.cpack.log" >&2; fail "cpack in $folder"; }
 }
 
 # Runs "PROGRAM ?" (through the command in front, if any) and checks the
@@ -72,10 +81,13 @@ for page in tessaly tessaly-undo tessaly-mkdisk; do
   [ "$path" = "$root/usr/share/man/man1/$page.1.gz" ] || fail "man -w $page"
 done
 
-for arch in i686 x86_64; do
+for entry in "${win_builds[@]}"; do
+  arch=${entry%%:*} folder=${entry#*:} tests=ON
+  [ -n "$folder" ] || folder=$work/win-$arch tests=OFF
   step "Windows zip ($arch)"
-  build "$work/win-$arch" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-$arch.cmake"
-  cp "$work"/win-"$arch"/packages/*.zip "$work/packages/"
+  rm -rf "$folder/packages"  # no zip of an earlier version from a kept folder
+  build "$folder" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-$arch.cmake" -DTESSALY_TESTS=$tests
+  cp "$folder"/packages/*.zip "$work/packages/"
 done
 for bits in 32 64; do
   zip="$work/packages/tessaly-$version-win$bits.zip"

@@ -9,12 +9,17 @@ every file (mtools, sha256) are checked against the case's prediction. A
 repaired partitioned disk must then pass one more run as in order: the
 all-clear report, "FAT1 == FAT2", nothing written.
 
-    run_validation.py --tessaly BUILD/tessaly --work DIR [--only TEXT]
-    run_validation.py --self-check --work DIR [--only TEXT]
+    run_validation.py --tessaly BUILD/tessaly --work DIR [--disks DIR] [--only TEXT]
+    run_validation.py --self-check --work DIR [--disks DIR] [--only TEXT]
 
 --self-check runs no tessaly: it proves the checks themselves, by applying
 each case's predicted repair to a copy (all checks must pass) and by leaving
 the damage unrepaired or adding a stray write (the checks must fail).
+
+--disks names the folder of the fresh disks (default: the work folder). The
+cases only ever read them, through copies, so runs with different binaries
+can share one folder: disks that the same builder made there are reused,
+any others are built anew.
 
 Prints one line per case and disk and a closing "N passed, N failed"; exits
 non-zero when any failed.
@@ -23,6 +28,8 @@ import sys
 sys.dont_write_bytecode = True  # keep the source tree free of caches
 
 import argparse
+import hashlib
+import json
 import os
 import re
 import subprocess
@@ -245,28 +252,67 @@ def self_check_report():
     return failures
 
 
+# The modules whose code decides what the fresh disks hold.
+BUILDER_SOURCES = ("build_disks.py", "fat_tools.py", "disk_image.py")
+
+
+def builder_stamp():
+    digest = hashlib.sha256()
+    here = os.path.dirname(os.path.abspath(__file__))
+    for name in BUILDER_SOURCES:
+        with open(os.path.join(here, name), "rb") as f:
+            digest.update(f.read())
+    return digest.hexdigest()
+
+
+def fresh_disks(folder):
+    """The manifest of the fresh disks in `folder`, and whether they were
+    built now: disks built there by the same builder code are reused."""
+    manifest_path = os.path.join(folder, "manifest.json")
+    stamp_path = os.path.join(folder, "builder.sha256")
+    stamp = builder_stamp()
+    try:
+        with open(stamp_path) as f:
+            kept = f.read().strip() == stamp
+        with open(manifest_path) as f:
+            manifest = json.load(f)
+        if kept and all(os.path.isfile(d["image"]) for d in manifest.values()):
+            return manifest, False
+    except (OSError, ValueError, KeyError, AttributeError):
+        pass
+    # A build cut short must not leave an older stamp beside half-made disks.
+    checks.cleanup(stamp_path)
+    manifest = build_disks.build_all(folder)
+    with open(stamp_path, "w") as f:
+        f.write(stamp + "\n")
+    return manifest, True
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--tessaly")
     parser.add_argument("--self-check", action="store_true")
     parser.add_argument("--work", required=True)
+    parser.add_argument("--disks", help="folder of the fresh disks, shared between runs (default: --work)")
     parser.add_argument("--only", help="run only the cases whose name contains this text")
     args = parser.parse_args()
     if not args.self_check and not args.tessaly:
         parser.error("--tessaly or --self-check is needed")
     work = os.path.abspath(args.work)
+    disks = os.path.abspath(args.disks or args.work)
     os.makedirs(work, exist_ok=True)
+    os.makedirs(disks, exist_ok=True)
 
     started = time.monotonic()
     try:
-        manifest = build_disks.build_all(work)
+        manifest, built = fresh_disks(disks)
     except (RuntimeError, OSError) as error:
         print(f"FAIL building the disks: {error}")
         print("0 passed, 1 failed")
         return 1
     for name, disk in manifest.items():
         disk["name"] = name
-    print(f"disks built in {time.monotonic() - started:.1f}s: "
+    print(f"disks {'built' if built else 'reused'} in {time.monotonic() - started:.1f}s: "
           + ", ".join(f"{n} ({d['sectors']} sectors, FAT size {d['volume']['fat_size']})"
                       for n, d in manifest.items()))
 

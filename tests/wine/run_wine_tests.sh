@@ -7,9 +7,14 @@
 # with no DLL, through Windows' SCSI pass-through (the 64-bit program, Wine's
 # SG_IO answered by a preloaded fake driver). Box pictures go to docs/boxes/.
 #
+# The cross builds are Release builds, as the zips of the package stage are;
+# given the package stage's folders, this stage runs the zipped programs.
+#
 # Environment (all optional):
 #   TESSALY_WIN32_BUILD, TESSALY_WIN64_BUILD   cross build folders
-#   TESSALY_HOST_BUILD   native build folder for the disk maker
+#   TESSALY_HOST_BUILD   native build folder for the disk maker and the fake
+#                        SCSI generic driver; one already configured (such
+#                        as the test build) is used as it is
 #   TESSALY_WINE_WORK    Wine prefix and scenario work folders
 #   TESSALY_SHOTS        where the box pictures go ("" for none)
 #   TESSALY_POST_ON_REFUSAL  whether the paced test DLL also posts a request
@@ -28,25 +33,30 @@ step() { printf '\n--- %s\n' "$*"; }
 step "cross builds (i686, x86_64) and the disk maker"
 for arch in i686:"$win32_build" x86_64:"$win64_build"; do
   cmake -S "$repo" -B "${arch#*:}" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-${arch%%:*}.cmake" \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+        -DCMAKE_BUILD_TYPE=Release -DTESSALY_TESTS=ON >/dev/null
   cmake --build "${arch#*:}" -j2 --target tessaly test_wnaspi32 test_paced_wnaspi32 test_half_aspi \
         win32_platform_tests
 done
-cmake -S "$repo" -B "$host_build" -DTESSALY_TESTS=OFF >/dev/null
+[ -f "$host_build/CMakeCache.txt" ] || cmake -S "$repo" -B "$host_build" -DTESSALY_TESTS=OFF >/dev/null
 cmake --build "$host_build" -j2 --target tessaly-mkdisk fake_sg_preload
 
 status=0
 step "imports of both programs against their oldest Windows"
 python3 "$repo/tests/wine/check_imports.py" "$win32_build/tessaly.exe" "$win64_build/tessaly.exe" || status=1
 
-# Wine's 32-bit loader needs a kernel that runs 32-bit programs. Where the
-# kernel was built without that, the 64-bit loader alone serves the 64-bit
-# program; the 32-bit one is still built (and its imports checked) but not run.
+# Wine's 32-bit loader (package wine32) needs a kernel that runs 32-bit
+# programs. Where the loader is missing or the kernel was built without that,
+# the 64-bit loader alone serves the 64-bit program; the 32-bit one is still
+# built (and its imports checked) but not run.
 builds_to_run=("$win32_build" "$win64_build")
 arches_to_run=(--arch "win32=$win32_build" --arch "win64=$win64_build")
 export TESSALY_WINE=wine
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  echo "this machine's kernel does not run 32-bit programs: the i686 build is not run under Wine"
+  if [ -x /usr/lib/wine/wine ]; then
+    echo "this machine's kernel does not run 32-bit programs: the i686 build is not run under Wine"
+  else
+    echo "Wine's 32-bit loader (wine32) is not installed: the i686 build is not run under Wine"
+  fi
   TESSALY_WINE=/usr/lib/wine/wine64
   builds_to_run=("$win64_build")
   arches_to_run=(--arch "win64=$win64_build")
