@@ -1,5 +1,6 @@
 # Runs in the test machine in place of the usual tessaly runs (see
-# tests/vm/init.sh). One player disk over usb-bot, the SCSI disk driver bound
+# tests/vm/init.sh). One player disk over usb-bot, its FATs differing in two
+# sectors, the SCSI disk driver bound
 # as on any Linux machine (its queue limit sets the read-ahead length):
 #   check and repair, read-ahead on    (the disk is repaired)
 #   check only, read-ahead on and off, twice  (on the repaired disk)
@@ -31,6 +32,9 @@ bench_run() {  # LABEL READAHEAD(1/0) ANSWERS [ARGUMENT]
 
 echo "usb-bot, $(cat /sys/class/block/sda/queue/max_sectors_kb) KiB max_sectors_kb, 11695320 sectors"
 echo "run               read-ahead   time    commands"
+# A second lost cluster, far from the first, so that the FATs differ in two
+# sectors (95 and 5095) as on a player whose FAT1 took a few stray writes.
+printf '\377\377\377\017' | dd of=/dev/sda bs=1 seek=$(( 5095 * 512 + 40 )) conv=notrunc,fsync 2> /dev/null
 dd if=/dev/sda of=/tmp/fat1 bs=512 skip=95 count=11399 2> /dev/null
 bench_run "check and repair" 1 '\nok\nok\n'
 bench_run "check only" 1 '\n'
