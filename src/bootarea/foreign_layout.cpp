@@ -4,6 +4,7 @@
 
 #include "bootarea/boot_area_image.h"
 #include "bootarea/bpb_fields.h"
+#include "bootarea/checksum.h"
 #include "bootarea/little_endian.h"
 
 namespace {
@@ -15,8 +16,6 @@ constexpr unsigned PLAYER_MIN_SECTORS_PER_CLUSTER = 4;
 // The FAT type follows from the cluster count alone: below 4085 clusters a
 // FAT has 12-bit entries.
 constexpr std::uint32_t FAT12_CLUSTER_LIMIT = 4085;
-
-bool signed_sector(const std::uint8_t* sector) { return sector[510] == 0x55 && sector[511] == 0xAA; }
 
 bool names_itself(const std::uint8_t* boot, const char* name) {
   return std::memcmp(boot + OEM_NAME, name, 8) == 0;
@@ -55,14 +54,14 @@ std::string fat32_refusal(const std::uint8_t* boot) {
 bool guid_partition_header(const std::uint8_t* sector) { return std::memcmp(sector, "EFI PART", 8) == 0; }
 
 bool volume_boot_sector(const std::uint8_t* sector) {
-  if (!signed_sector(sector)) return false;
+  if (!has_boot_signature(sector)) return false;
   if (names_itself(sector, "EXFAT   ") || names_itself(sector, "NTFS    ")) return true;
   return plausible_fat_parameters(sector) &&
          (read_le16(sector + FAT_SIZE_16) != 0 || read_le32(sector + FAT_SIZE_32) != 0);
 }
 
 std::string foreign_volume_kind(const std::uint8_t* boot) {
-  if (!signed_sector(boot)) return {};
+  if (!has_boot_signature(boot)) return {};
   if (names_itself(boot, "EXFAT   ")) return "exFAT volume";
   if (names_itself(boot, "NTFS    ")) return "NTFS volume";
   if (!plausible_fat_parameters(boot)) return {};

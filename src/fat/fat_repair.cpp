@@ -48,10 +48,7 @@ struct FatCopy {
 // quiet: a twin that cannot be read is simply written.
 bool twin_holds(std::int64_t twin, const std::uint8_t* content) {
   std::uint8_t held[SECTOR_SIZE];
-  completion_state.quiet = true;
-  const bool read = read_disk_sector(twin, held);
-  completion_state.quiet = false;
-  return read && std::memcmp(held, content, SECTOR_SIZE) == 0;
+  return read_disk_sector_quietly(twin, held) && std::memcmp(held, content, SECTOR_SIZE) == 0;
 }
 
 // One sector of the second FAT onto its twin in the first. An unreadable

@@ -13,6 +13,13 @@ bool read_disk_sector(std::int64_t sector, std::uint8_t* buffer) {
   return last_request_succeeded();
 }
 
+bool read_disk_sector_quietly(std::int64_t sector, std::uint8_t* buffer) {
+  completion_state.quiet = true;
+  const bool read = read_disk_sector(sector, buffer);
+  completion_state.quiet = false;
+  return read;
+}
+
 bool write_disk_sector(std::int64_t sector, const std::uint8_t* buffer) {
   aspi_write_sectors(static_cast<std::uint8_t>(target_drive.host_adapter),
                      static_cast<std::uint8_t>(target_drive.target_id), buffer,

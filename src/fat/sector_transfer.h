@@ -10,6 +10,11 @@
 bool read_disk_sector(std::int64_t sector, std::uint8_t* buffer);
 bool write_disk_sector(std::int64_t sector, const std::uint8_t* buffer);
 
+// A read that prints no status line when it fails: for reads of the
+// program's own (the undo journal, a comparison before a write) that the
+// report does not show.
+bool read_disk_sector_quietly(std::int64_t sector, std::uint8_t* buffer);
+
 constexpr const char* READ_FAILURE_HEADER = "ERROR: reading sectors...\n";
 constexpr const char* WRITE_FAILURE_HEADER = "ERROR: writing sectors...\n";
 

@@ -3,6 +3,7 @@
 
 #include "bootarea/boot_pair.h"
 #include "bootarea/bpb_fields.h"
+#include "bootarea/checksum.h"
 #include "bootarea/little_endian.h"
 #include "fat/fat_repair.h"
 #include "fat/fat_search.h"
@@ -69,8 +70,6 @@ struct FatStepContext {
   bool guid_partition_table = false;
 };
 
-bool signed_boot_sector(const std::uint8_t* sector) { return sector[510] == 0x55 && sector[511] == 0xAA; }
-
 // One single-sector read of the place where the boot sector puts a FAT. An
 // unreadable sector cannot contradict the boot sector, so it counts as a FAT.
 bool fat_or_unreadable_at(std::uint64_t sector) {
@@ -99,7 +98,7 @@ bool disk_shows_another_layout(const BootAreaImage& image, std::int32_t measured
   if (last_search_boot_sector) return true;
   if (context.templates_placed) return false;
   const std::uint8_t* boot = image.sector(PARTITIONED_VOLUME_START);
-  if (!signed_boot_sector(boot)) return false;
+  if (!has_boot_signature(boot)) return false;
   if (boot[bpb::NUMBER_OF_FATS] == 1) return true;
   const std::uint32_t reserved = read_le16(boot + bpb::RESERVED_SECTORS);
   const std::uint32_t fat_size = read_le32(boot + bpb::FAT_SIZE_32);

@@ -37,16 +37,14 @@ void add_fat_copy(Journal& journal, std::int32_t first_fat_start, std::int32_t s
   const std::vector<bool> may_need_write = plan_fat_copy(first_fat_start, second_fat_start);
   std::uint8_t old_content[SECTOR_SIZE];
   std::uint8_t new_content[SECTOR_SIZE];
-  completion_state.quiet = true;
   for (std::int32_t s = first_fat_start; s < second_fat_start; ++s) {
     if (!may_need_write[static_cast<std::size_t>(s - first_fat_start)]) continue;
-    const bool new_read = read_disk_sector(s + fat_size, new_content);
-    const bool old_read = read_disk_sector(s, old_content);
+    const bool new_read = read_disk_sector_quietly(s + fat_size, new_content);
+    const bool old_read = read_disk_sector_quietly(s, old_content);
     if (new_read && old_read && std::memcmp(old_content, new_content, SECTOR_SIZE) == 0) continue;
     add_journal_entry(journal, static_cast<std::uint32_t>(s), old_read ? old_content : nullptr,
                       new_read ? new_content : nullptr);
   }
-  completion_state.quiet = false;
 }
 
 void tell(const std::string& line) {

@@ -254,6 +254,15 @@ def describe_volume(image, offset):
     }
 
 
+def require_clean(name, disk, problems):
+    """Adds fsck.fat's verdict on the fresh volume to `problems` and stops the
+    build when there are any."""
+    if disk["fsck"]["findings"] or disk["fsck"]["returncode"] != 0:
+        problems.append(f"fsck.fat does not find the fresh volume clean: {disk['fsck']}")
+    if problems:
+        raise RuntimeError(f"disk {name}: " + "; ".join(problems))
+
+
 def check_other_layout(name, image, disk):
     """The properties of a disk not laid out as the player's that the cases
     rely on: both FATs where the boot sector says, the volume clean, and
@@ -271,10 +280,7 @@ def check_other_layout(name, image, disk):
             problems.append(f"the end-of-chain entry at {eoc} lies outside FAT1 past 190")
         if disk_image.read_sectors(image, eoc)[:4] != FAT_SIGNATURE or any(disk_image.read_sectors(image, eoc - 1)):
             problems.append(f"sector {eoc} does not open with 0x0FFFFFF8 behind a free FAT sector")
-    if disk["fsck"]["findings"] or disk["fsck"]["returncode"] != 0:
-        problems.append(f"fsck.fat does not find the fresh volume clean: {disk['fsck']}")
-    if problems:
-        raise RuntimeError(f"disk {name}: " + "; ".join(problems))
+    require_clean(name, disk, problems)
 
 
 def check_layout(name, image, disk):
@@ -302,10 +308,7 @@ def check_layout(name, image, disk):
     frag = disk["chains"][FRAGMENTED[0]]
     if all(b == a + 1 for a, b in zip(frag, frag[1:])):
         problems.append(f"{FRAGMENTED[0]} is not fragmented")
-    if disk["fsck"]["findings"] or disk["fsck"]["returncode"] != 0:
-        problems.append(f"fsck.fat does not find the fresh volume clean: {disk['fsck']}")
-    if problems:
-        raise RuntimeError(f"disk {name}: " + "; ".join(problems))
+    require_clean(name, disk, problems)
 
 
 def check_foreign(name, image, disk):
@@ -331,10 +334,7 @@ def check_foreign(name, image, disk):
             problems.append(f"the image's FAT at {found} does not open behind a free sector before {FAT_SEARCH_END}")
     elif want_type == "32" and fat1 + vol["fat_size"] >= FAT_SEARCH_END:
         problems.append(f"FAT2 at {fat1 + vol['fat_size']} lies past {FAT_SEARCH_END}")
-    if disk["fsck"]["findings"] or disk["fsck"]["returncode"] != 0:
-        problems.append(f"fsck.fat does not find the fresh volume clean: {disk['fsck']}")
-    if problems:
-        raise RuntimeError(f"disk {name}: " + "; ".join(problems))
+    require_clean(name, disk, problems)
 
 
 def build_foreign(name, image, scratch):
