@@ -51,13 +51,13 @@ bool twin_holds(std::int64_t twin, const std::uint8_t* content) {
   return read_disk_sector_quietly(twin, held) && std::memcmp(held, content, SECTOR_SIZE) == 0;
 }
 
-// One sector of the second FAT onto its twin in the first. An unreadable
-// source leaves the destination as it was. A source the check saw equal to
-// its twin needs no write; should it read differently now, the disk changed
+// One sector of one FAT onto its twin in the other. An unreadable source
+// leaves the destination as it was. A source the check saw equal to its
+// twin needs no write; should it read differently now, the disk changed
 // since the check and since the undo journal was made, which holds no copy
 // of that twin: it is left as it is and counted as not repaired. Failures
 // name the source sector.
-void copy_fat_sector(FatCopy& copy, std::int64_t source, std::int64_t fat_size, std::uint8_t* slot,
+void copy_fat_sector(FatCopy& copy, std::int64_t source, std::int64_t destination, std::uint8_t* slot,
                      bool may_need_write) {
   if (!read_disk_sector(source, slot)) {
     note_failed_sector(copy.failed_reads, READ_FAILURE_HEADER, source);
@@ -69,27 +69,31 @@ void copy_fat_sector(FatCopy& copy, std::int64_t source, std::int64_t fat_size, 
     }
     return;
   }
-  if (twin_holds(source - fat_size, slot)) return;
-  if (!write_disk_sector(source - fat_size, slot)) {
-    note_failed_sector(copy.failed_writes, WRITE_FAILURE_HEADER, source);
-  }
+  if (twin_holds(destination, slot)) return;
+  if (!write_disk_sector(destination, slot)) note_failed_sector(copy.failed_writes, WRITE_FAILURE_HEADER, source);
 }
 
 }  // namespace
 
 // When the two FATs differ the second is taken as the good one and copied
-// over the first, sector by sector, where the two differ.
-int repair_fat(std::int32_t first_fat_start, std::int32_t second_fat_start) {
+// over the first, sector by sector, where the two differ; the sectors
+// where the first is the sound copy go the other way.
+int repair_fat(std::int32_t first_fat_start, std::int32_t second_fat_start, const FirstFatKept& first_kept) {
   const std::int64_t fat_size = static_cast<std::int64_t>(second_fat_start) - first_fat_start;
   StarProgress stars = start_star_progress(fat_size);
   std::printf("\n Repairing FAT...\n");
   const std::vector<bool> may_need_write = plan_fat_copy(first_fat_start, second_fat_start);
   std::vector<std::uint8_t> window(SECTOR_WINDOW_SLOTS * SECTOR_SIZE);
   FatCopy copy;
-  for (std::int64_t s = second_fat_start; s < second_fat_start + fat_size; ++s) {
-    copy_fat_sector(copy, s, fat_size, window.data() + (s % SECTOR_WINDOW_SLOTS) * SECTOR_SIZE,
-                    may_need_write[static_cast<std::size_t>(s - second_fat_start)]);
-    advance_star_progress(stars, s - second_fat_start);
+  for (std::int64_t i = 0; i < fat_size; ++i) {
+    std::uint8_t* slot = window.data() + ((second_fat_start + i) % SECTOR_WINDOW_SLOTS) * SECTOR_SIZE;
+    if (first_fat_kept(first_kept, i)) {
+      copy_fat_sector(copy, first_fat_start + i, second_fat_start + i, slot, true);
+    } else {
+      copy_fat_sector(copy, second_fat_start + i, first_fat_start + i, slot,
+                      may_need_write[static_cast<std::size_t>(i)]);
+    }
+    advance_star_progress(stars, i);
   }
   return copy.failed_reads == 0 && copy.failed_writes == 0 ? -1 : 0;
 }

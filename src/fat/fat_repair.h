@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "bootarea/boot_area_image.h"
 
@@ -22,9 +23,21 @@ BootSectorSet boot_sectors_to_write(const BootAreaImage& image, const BootAreaIm
 int write_boot_area(BootAreaImage& image, std::int32_t fat_size, const BootAreaImage* as_read = nullptr,
                     const BootSectorSet& left_alone = {});
 
+// The FAT sectors (from 0) whose first-FAT copy goes over the second's
+// instead of the other way round: where the second FAT's copy would break
+// a file that the first keeps. Empty: the second FAT is copied whole.
+using FirstFatKept = std::vector<bool>;
+
 // Copies the second FAT, sector by sector, over the first: each sector of
 // the second FAT is read, and its twin in the first is written unless it
 // already holds the same bytes (as the check saw them, by the fingerprints
-// of the search and the sum, or as a quiet read of the twin shows). -1 when
-// every sector was read and every needed write made, 0 when any failed.
-int repair_fat(std::int32_t first_fat_start, std::int32_t second_fat_start);
+// of the search and the sum, or as a quiet read of the twin shows). Where
+// `first_kept` says so, the first FAT's sector is read and goes over its
+// twin in the second instead. -1 when every sector was read and every
+// needed write made, 0 when any failed.
+int repair_fat(std::int32_t first_fat_start, std::int32_t second_fat_start, const FirstFatKept& first_kept = {});
+
+// Whether sector `index` of the FAT goes from the first FAT to the second.
+inline bool first_fat_kept(const FirstFatKept& first_kept, std::int64_t index) {
+  return index >= 0 && static_cast<std::size_t>(index) < first_kept.size() && first_kept[static_cast<std::size_t>(index)];
+}

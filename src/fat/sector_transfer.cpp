@@ -20,6 +20,15 @@ bool read_disk_sector_quietly(std::int64_t sector, std::uint8_t* buffer) {
   return read;
 }
 
+bool read_disk_sectors_quietly(std::int64_t first, std::uint16_t count, std::uint8_t* buffer) {
+  completion_state.quiet = true;
+  aspi_read_sectors(static_cast<std::uint8_t>(target_drive.host_adapter),
+                    static_cast<std::uint8_t>(target_drive.target_id), buffer, static_cast<std::uint32_t>(first),
+                    count);
+  completion_state.quiet = false;
+  return last_request_succeeded();
+}
+
 bool write_disk_sector(std::int64_t sector, const std::uint8_t* buffer) {
   aspi_write_sectors(static_cast<std::uint8_t>(target_drive.host_adapter),
                      static_cast<std::uint8_t>(target_drive.target_id), buffer,

@@ -21,3 +21,6 @@ constexpr const char* WRITE_FAILURE_HEADER = "ERROR: writing sectors...\n";
 // Counts one more failed sector of a kind: the first failure of that kind in
 // an operation prints its header, every failure its number as " $%2x".
 void note_failed_sector(int& failures, const char* header, std::int64_t sector);
+
+// A quiet read of `count` neighbouring sectors (at most 128) in one request.
+bool read_disk_sectors_quietly(std::int64_t first, std::uint16_t count, std::uint8_t* buffer);

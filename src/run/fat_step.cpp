@@ -9,10 +9,12 @@
 #include "fat/fat_search.h"
 #include "fat/fat_sum.h"
 #include "fat/sector_transfer.h"
+#include "files/fat_judgement.h"
 #include "platform/disk_session.h"
 #include "platform/win32_api.h"
 #include "run/boot_area_reading.h"
 #include "run/check_and_repair.h"
+#include "run/fat_choice_report.h"
 #include "run/repair_journal.h"
 #include "run/run_boxes.h"
 
@@ -34,6 +36,7 @@ struct FatFindings {
   std::optional<std::int32_t> second_fat_start;
   std::int32_t fat_size = 0;
   bool fat_repair_needed = false;
+  FirstFatKept first_kept;  // the sectors whose first-FAT copy the repair keeps
 };
 
 // The second FAT is found by content: first as a signature right behind a
@@ -45,9 +48,22 @@ std::optional<std::int32_t> locate_second_fat(std::int32_t& fat1_sum) {
   return found;
 }
 
+// Which copy of each differing sector the repair keeps, judged by the files
+// whose chains run through it, and told before the first box.
+void choose_fat_copies(const BootAreaImage& image, FatFindings& fat, std::uint32_t capacity) {
+  FatJudgement judgement;
+  judge_fat_differences(image.sector(PARTITIONED_VOLUME_START), PARTITIONED_VOLUME_START, FIRST_FAT_START,
+                        fat.fat_size, capacity, judgement);
+  tell_fat_choice(judgement);
+  if (judgement.not_judged != nullptr) return;
+  fat.first_kept.assign(judgement.sides.size(), false);
+  for (std::size_t s = 0; s < judgement.sides.size(); ++s) fat.first_kept[s] = judgement.sides[s] == FAT_FIRST;
+}
+
 // Only an unreadable sector of the second FAT makes the sums incomparable; a
 // genuine sum of -1 is compared like any other.
-void compare_fats(BootAreaImage& image, FatFindings& fat, std::int32_t fat1_sum, RunSeverity& severity) {
+void compare_fats(BootAreaImage& image, FatFindings& fat, std::int32_t fat1_sum, RunSeverity& severity,
+                  std::uint32_t capacity) {
   std::optional<std::int32_t> fat2_sum = sum_fat_sectors(*fat.second_fat_start, fat.fat_size);
   if (!fat2_sum) {
     std::printf("Impossible to check FAT\n");
@@ -58,6 +74,7 @@ void compare_fats(BootAreaImage& image, FatFindings& fat, std::int32_t fat1_sum,
     std::printf("FAT1 != FAT2\n");
     fat.fat_repair_needed = true;
     severity = SEVERITY_DAMAGED;
+    choose_fat_copies(image, fat, capacity);
   }
 }
 
@@ -133,7 +150,7 @@ void run_fat_step(BootAreaImage& image, FatFindings& fat, RunSeverity& severity,
     return;
   }
   std::printf("\n Checking FAT ...\n");
-  compare_fats(image, fat, fat1_sum, severity);
+  compare_fats(image, fat, fat1_sum, severity, context.capacity);
 }
 
 // Two boxes; Cancel (also Esc or closing the box) on either ends the run.
@@ -157,12 +174,12 @@ bool repair_confirmed(RunSeverity severity) {
 void repair_disk(BootAreaImage& image, const FatFindings& fat) {
   const std::int32_t fat_size = fat.second_fat_start ? fat.fat_size : 0;
   const std::int32_t fat_source = fat.fat_repair_needed ? *fat.second_fat_start : 0;
-  if (!journal_before_repair(image, fat_size, FIRST_FAT_START, fat_source)) return;
+  if (!journal_before_repair(image, fat_size, FIRST_FAT_START, fat_source, fat.first_kept)) return;
   platform::begin_disk_writes();
   if (write_boot_area(image, fat_size, &boot_area_reading.as_read, boot_area_reading.left_alone) == 0) {
     std::printf("Impossible to repair %d first sectors\n", BOOT_AREA_SECTORS);
   }
-  if (fat.fat_repair_needed && repair_fat(FIRST_FAT_START, *fat.second_fat_start) == 0) {
+  if (fat.fat_repair_needed && repair_fat(FIRST_FAT_START, *fat.second_fat_start, fat.first_kept) == 0) {
     std::printf("\nImpossible to repair FAT\n");
   }
   platform::end_disk_writes();

@@ -28,21 +28,26 @@ void add_boot_area(Journal& journal, const BootAreaImage& image) {
   }
 }
 
-// The sectors of the first FAT that the copy may write: those the check did
-// not see equal to their source. Each is read now, with its source, so that
-// a twin found equal is left out (the copy will not write it either); a
-// source that cannot be read is not copied.
-void add_fat_copy(Journal& journal, std::int32_t first_fat_start, std::int32_t second_fat_start) {
+// The FAT sectors that the copy may write: those of the first FAT that the
+// check did not see equal to their source in the second, and the second
+// FAT's where the first FAT's copy is kept. Each is read now, with its
+// source, so that a twin found equal is left out (the copy will not write
+// it either); a source that cannot be read is not copied.
+void add_fat_copy(Journal& journal, std::int32_t first_fat_start, std::int32_t second_fat_start,
+                  const FirstFatKept& first_kept) {
   const std::int32_t fat_size = second_fat_start - first_fat_start;
   const std::vector<bool> may_need_write = plan_fat_copy(first_fat_start, second_fat_start);
   std::uint8_t old_content[SECTOR_SIZE];
   std::uint8_t new_content[SECTOR_SIZE];
-  for (std::int32_t s = first_fat_start; s < second_fat_start; ++s) {
-    if (!may_need_write[static_cast<std::size_t>(s - first_fat_start)]) continue;
-    const bool new_read = read_disk_sector_quietly(s + fat_size, new_content);
-    const bool old_read = read_disk_sector_quietly(s, old_content);
+  for (std::int32_t i = 0; i < fat_size; ++i) {
+    const bool kept = first_fat_kept(first_kept, i);
+    if (!kept && !may_need_write[static_cast<std::size_t>(i)]) continue;
+    const std::int32_t destination = kept ? second_fat_start + i : first_fat_start + i;
+    const std::int32_t source = kept ? first_fat_start + i : second_fat_start + i;
+    const bool new_read = read_disk_sector_quietly(source, new_content);
+    const bool old_read = read_disk_sector_quietly(destination, old_content);
     if (new_read && old_read && std::memcmp(old_content, new_content, SECTOR_SIZE) == 0) continue;
-    add_journal_entry(journal, static_cast<std::uint32_t>(s), old_read ? old_content : nullptr,
+    add_journal_entry(journal, static_cast<std::uint32_t>(destination), old_read ? old_content : nullptr,
                       new_read ? new_content : nullptr);
   }
 }
@@ -55,14 +60,14 @@ void tell(const std::string& line) {
 }  // namespace
 
 bool journal_before_repair(BootAreaImage& image, std::int32_t fat_size, std::int32_t first_fat_start,
-                           std::int32_t second_fat_start) {
+                           std::int32_t second_fat_start, const FirstFatKept& first_kept) {
   if (fat_size != 0) set_fat_size(image, fat_size);
   const JournalPlace place = journal_place();
   if (place.off) return true;
   Journal journal;
   describe_journal(journal, target_drive.model, target_drive.capacity_sectors, JOURNAL_OF_REPAIR, PROGRAM_VERSION);
   add_boot_area(journal, image);
-  if (second_fat_start != 0) add_fat_copy(journal, first_fat_start, second_fat_start);
+  if (second_fat_start != 0) add_fat_copy(journal, first_fat_start, second_fat_start, first_kept);
   std::string written;
   const std::string problem = keep_journal(place, journal, "repair", written);
   if (!problem.empty()) {
