@@ -4,14 +4,17 @@
 // what crosses the ASPI seam.
 //
 //   tessaly-bench [--image PATH] [--capacity N] [--keep] [--async]
-//                 [--no-readahead] [--check-only]
+//                 [--no-readahead] [--check-only | --repair-only]
 //
 // The image is written by the sample disk maker's code, served by the image
 // backend, and wrapped by a counting backend, beneath the read-ahead cache
 // (unless --no-readahead), so that the counts are the commands that reach
 // the disk. Run 1 repairs the disk; run 2 checks the repaired disk and must
 // find it sound. --check-only makes no image: it checks the one at --image
-// once and leaves it in place. The repair's undo journal goes to a folder
+// once and leaves it in place. --repair-only repairs the one at --image
+// once, answering OK, and also gives the figures as they stood when the
+// first confirmation box came (the check, and on a disk whose FATs differ
+// the reading of its folders). The repair's undo journal goes to a folder
 // beside the image (IMAGE.journals, removed afterwards unless --keep), and
 // its size is printed with the figures.
 #include <chrono>
@@ -77,6 +80,7 @@ struct Options {
   bool async = false;
   bool readahead = true;
   bool check_only = false;
+  bool repair_only = false;
 };
 
 bool parse_options(int argc, char** argv, Options& options) {
@@ -88,6 +92,7 @@ bool parse_options(int argc, char** argv, Options& options) {
     else if (arg == "--async") options.async = true;
     else if (arg == "--no-readahead") options.readahead = false;
     else if (arg == "--check-only") options.check_only = true;
+    else if (arg == "--repair-only") options.repair_only = true;
     else return false;
   }
   return true;
@@ -108,9 +113,27 @@ struct RunFigures {
   RequestCounts counts;
   std::uint64_t sleeps = 0;
   int exit_code = 0;
+  // As they stood when the first confirmation box came.
+  double seconds_at_box = 0;
+  RequestCounts counts_at_box;
+  bool box_seen = false;
 };
 
-RunFigures timed_run(const Options& options) {
+// Answers every OK/Cancel box with `answer` (a box with OK alone with OK),
+// noting the figures at the first OK/Cancel box.
+void answer_boxes(RunFigures& figures, const std::chrono::steady_clock::time_point& start, int answer) {
+  platform::set_message_box_handler([&figures, &start, answer](const char*, const char*, unsigned style) {
+    if ((style & MB_OKCANCEL) == 0) return IDOK;
+    if (!figures.box_seen) {
+      figures.box_seen = true;
+      figures.counts_at_box = figures.counts;
+      figures.seconds_at_box = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    return answer;
+  });
+}
+
+RunFigures timed_run(const Options& options, int answer_to_confirmations) {
   RunFigures figures;
   const std::string disks = options.image + (options.async ? ",async" : "");
   std::unique_ptr<platform::AspiBackend> backend =
@@ -120,11 +143,13 @@ RunFigures timed_run(const Options& options) {
   const std::uint64_t sleeps_before = platform::sleep_call_count();
   const char* const argv[] = {"tessaly", nullptr};
   const auto start = std::chrono::steady_clock::now();
+  answer_boxes(figures, start, answer_to_confirmations);
   figures.exit_code = tessaly_main(1, argv);
   std::fflush(stdout);
   figures.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   figures.sleeps = platform::sleep_call_count() - sleeps_before;
   platform::install_aspi_backend(nullptr);
+  platform::set_message_box_handler(nullptr);
   return figures;
 }
 
@@ -143,16 +168,20 @@ bool fats_equal(const std::string& path, std::uint32_t second_fat, std::uint32_t
   return equal;
 }
 
-void print_figures(const char* title, const RunFigures& r) {
-  const RequestCounts& c = r.counts;
-  std::printf("\n%s\n", title);
-  std::printf("  wall time          %.3f s\n", r.seconds);
+void print_counts(const RequestCounts& c) {
   std::printf("  ASPI requests      %llu (INQUIRY %llu, READ CAPACITY %llu, READ(10) %llu, WRITE(10) %llu)\n",
               static_cast<unsigned long long>(c.total()), static_cast<unsigned long long>(c.inquiries),
               static_cast<unsigned long long>(c.capacity_queries), static_cast<unsigned long long>(c.reads),
               static_cast<unsigned long long>(c.writes));
   std::printf("  bytes read         %llu\n", static_cast<unsigned long long>(c.bytes_read));
   std::printf("  bytes written      %llu\n", static_cast<unsigned long long>(c.bytes_written));
+}
+
+void print_figures(const char* title, const RunFigures& r) {
+  const RequestCounts& c = r.counts;
+  std::printf("\n%s\n", title);
+  std::printf("  wall time          %.3f s\n", r.seconds);
+  print_counts(c);
   std::printf("  time per request   %.2f us\n", c.total() ? r.seconds * 1e6 / static_cast<double>(c.total()) : 0.0);
   std::printf("  Sleep calls        %llu\n", static_cast<unsigned long long>(r.sleeps));
   std::printf("  exit code          %d\n", r.exit_code);
@@ -173,28 +202,37 @@ int main(int argc, char** argv) {
   if (!parse_options(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: tessaly-bench [--image PATH] [--capacity N] [--keep] [--async] [--no-readahead] "
-                 "[--check-only]\n");
+                 "[--check-only | --repair-only]\n");
     return 2;
   }
   const char* cache = options.readahead ? "read-ahead on" : "read-ahead off";
   if (options.check_only) {
-    platform::set_message_box_handler(
-        [](const char*, const char*, unsigned style) { return (style & MB_OKCANCEL) ? IDCANCEL : IDOK; });
-    const RunFigures check = timed_run(options);
+    const RunFigures check = timed_run(options, IDCANCEL);
     std::printf("\n==== tessaly-bench: %s, %s ====\n", options.image.c_str(), cache);
     print_figures("check only (every confirmation cancelled)", check);
     return check.exit_code == 0 ? 0 : 1;
   }
-  std::uint32_t second_fat = 0, fat_size = 0;
-  if (!make_image(options, second_fat, fat_size)) return 1;
   const std::string journals = options.image + ".journals";
   std::filesystem::remove_all(journals);
   setenv("TESSALY_UNDO_DIR", journals.c_str(), 1);
-  platform::set_message_box_handler([](const char*, const char*, unsigned) { return IDOK; });
-
-  const RunFigures repair = timed_run(options);
+  if (options.repair_only) {
+    const RunFigures repair = timed_run(options, IDOK);
+    std::printf("\n==== tessaly-bench: %s, %s ====\n", options.image.c_str(), cache);
+    print_figures("check and repair (OK, OK)", repair);
+    std::printf("  undo journal       %ju bytes\n", journal_bytes(journals));
+    if (repair.box_seen) {
+      std::printf("\nat the first confirmation box\n");
+      std::printf("  wall time          %.3f s\n", repair.seconds_at_box);
+      print_counts(repair.counts_at_box);
+    }
+    if (!options.keep) std::filesystem::remove_all(journals);
+    return repair.exit_code == 0 ? 0 : 1;
+  }
+  std::uint32_t second_fat = 0, fat_size = 0;
+  if (!make_image(options, second_fat, fat_size)) return 1;
+  const RunFigures repair = timed_run(options, IDOK);
   const bool repaired = fats_equal(options.image, second_fat, fat_size);
-  const RunFigures check = timed_run(options);
+  const RunFigures check = timed_run(options, IDOK);
 
   std::printf("\n==== tessaly-bench: %u sectors, FAT size %u, FAT2 at %u%s, %s ====\n", options.capacity,
               fat_size, second_fat, options.async ? ", async completion" : "", cache);

@@ -118,6 +118,13 @@ void damage_fat_differ(SampleDisk& disk) {
   put_le32(s, 9 * 4, 0x0FFFFFFF);
 }
 
+// The song's chain lost in the second FAT only (its four entries freed): the
+// first FAT is the sound copy of that sector.
+void damage_fat2_chain(SampleDisk& disk) {
+  Sector& s = disk.at(disk.second_fat);
+  for (int cluster = 4; cluster <= 7; ++cluster) put_le32(s, cluster * 4, 0);
+}
+
 // Neither FAT begins with its media entry any more.
 void damage_fat_signatures(SampleDisk& disk) {
   for (std::uint32_t start : {disk.first_fat, disk.second_fat}) put_le32(disk.at(start), 0, 0);
@@ -133,6 +140,7 @@ const std::vector<std::pair<std::string, std::function<void(SampleDisk&)>>>& dam
       {"partition-elsewhere", damage_partition_elsewhere},
       {"stale-copies", damage_stale_copies},
       {"fat-differ", damage_fat_differ},
+      {"fat2-chain", damage_fat2_chain},
       {"fat-signatures", damage_fat_signatures},
       {"reserved-40", damage_reserved_40},
       {"end-of-chain-first", damage_end_of_chain_first},

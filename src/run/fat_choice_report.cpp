@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/console/console_text.h"
 
@@ -10,6 +11,8 @@ namespace {
 
 constexpr std::size_t MAX_FILE_LINES = 20;
 constexpr std::size_t MAX_NOTE_LINES = 5;
+// Indexed by FileFate: the order in which the lines come.
+constexpr int FATE_ORDER[] = {2, 1, 0};
 
 void tell(const std::string& line) {
   std::fflush(stdout);
@@ -54,6 +57,11 @@ std::string verdict_line(const FileTree& tree, const FileVerdict& verdict) {
   if (verdict.kept_for >= 0) {
     return path + ": still broken: the first FAT keeps it, but its sectors there would break " +
            shown_path(tree, verdict.kept_for) + ", which the second FAT keeps";
+  }
+  if (verdict.first_fault == CHAIN_SOUND || verdict.second_fault == CHAIN_SOUND) {
+    return path + ": still broken: the " + (verdict.first_fault == CHAIN_SOUND ? "first" : "second") +
+           " FAT keeps it, but not alongside what the repair keeps of the other (as left, " +
+           fault_words(verdict.left_fault, folder) + ")";
   }
   return path + ": still broken (in the first FAT " + fault_words(verdict.first_fault, folder) + "; in the second " +
          fault_words(verdict.second_fault, folder) + ")";
@@ -112,8 +120,14 @@ void tell_fat_choice(const FatJudgement& judgement) {
     return;
   }
   tell_notes(judgement);
-  const std::size_t shown = std::min(judgement.verdicts.size(), MAX_FILE_LINES);
-  for (std::size_t i = 0; i < shown; ++i) tell(verdict_line(judgement.tree, judgement.verdicts[i]));
+  // What stays broken first, then what the first FAT saves, then what the
+  // second mends; each in the order of the walk.
+  std::vector<FileVerdict> verdicts = judgement.verdicts;
+  std::stable_sort(verdicts.begin(), verdicts.end(), [](const FileVerdict& a, const FileVerdict& b) {
+    return FATE_ORDER[a.fate] < FATE_ORDER[b.fate];
+  });
+  const std::size_t shown = std::min(verdicts.size(), MAX_FILE_LINES);
+  for (std::size_t i = 0; i < shown; ++i) tell(verdict_line(judgement.tree, verdicts[i]));
   if (judgement.verdicts.size() > shown) {
     tell("and " + std::to_string(judgement.verdicts.size() - shown) +
          " more files and folders whose chains differ between the FATs");

@@ -57,6 +57,8 @@ DISKS = {
     "small-r40": (SMALL_SECTORS, True, "c"),
     "small-eoc": (SMALL_SECTORS, True, "c"),
 }
+# The disks that get the later files and keep their stale FATs.
+LATER_FILES_ON = ("big", "small")
 # Disks whose volume is not the player's (partition at 63, 32 reserved
 # sectors, nothing but FATs looking like FATs): name: (volume start,
 # reserved sectors, end-of-chain entry opening a FAT sector).
@@ -110,6 +112,16 @@ LATER_FILES = [
 ]
 DELETED = "FRAG/GAP2.BIN"
 CHAIN_TARGET = "MUSIC/Artist One/Album One/01 Opening.mp3"
+
+# What the player writes last on the player-sized disks, after the FATs are
+# recorded as they stand (the "stale" FATs a power cut between writing the
+# two copies leaves): six songs in a new folder, and a folder that grows
+# past one cluster (70 files whose long names take four entries each).
+NEW_ALBUM = "NEW ALBUM"
+NEW_SONGS = [(f"{NEW_ALBUM}/{n:02d} New Song Number {n}.mp3", "random", 600_000 + 37_000 * n) for n in range(1, 7)]
+GROWN_FOLDER = "MUSIC/ARTIST2"
+GROWN_FILES = [(f"{GROWN_FOLDER}/Later recording number {n:02d} of the artist.txt", "text", 1_500 + 11 * n)
+               for n in range(1, 71)]
 
 # The few files of a foreign disk. On the one-FAT volume an ordinary file
 # holding a FAT32 image goes first, so that its FAT lies early in the data
@@ -187,6 +199,43 @@ def put_file(image, offset, scratch, files, path, kind, size):
         f.write(data)
     fat_tools.put_file(image, offset, local, path)
     files[path] = {"size": size, "sha256": hashlib.sha256(data).hexdigest()}
+
+
+def put_many(image, offset, scratch, files, folder, entries):
+    """Files of one folder made locally under their own names and copied in
+    one mcopy."""
+    local_dir = os.path.join(scratch, "many")
+    os.makedirs(local_dir, exist_ok=True)
+    locals_ = []
+    for path, kind, size in entries:
+        data = file_bytes(path, kind, size)
+        local = os.path.join(local_dir, os.path.basename(path))
+        with open(local, "wb") as f:
+            f.write(data)
+        locals_.append(local)
+        files[path] = {"size": size, "sha256": hashlib.sha256(data).hexdigest()}
+    fat_tools.put_files(image, offset, locals_, folder)
+    for local in locals_:
+        os.remove(local)
+
+
+def fat_sectors(image, offset):
+    boot = disk_image.read_sectors(image, offset)
+    fat1 = offset + boot_field(boot, 14, 2)
+    return fat1, disk_image.read_sectors(image, fat1, boot_field(boot, 36, 4))
+
+
+def add_later_files(image, offset, scratch, files):
+    """The new folder of six songs and the grown folder; returns the FAT
+    sectors (from 0) that these writes changed, as they were before, in
+    hexadecimal: what a stale copy of either FAT still holds."""
+    _, before = fat_sectors(image, offset)
+    fat_tools.make_dir(image, offset, NEW_ALBUM)
+    put_many(image, offset, scratch, files, NEW_ALBUM, NEW_SONGS)
+    put_many(image, offset, scratch, files, GROWN_FOLDER, GROWN_FILES)
+    _, after = fat_sectors(image, offset)
+    return {str(i): before[i * 512:(i + 1) * 512].hex() for i in range(len(before) // 512)
+            if before[i * 512:(i + 1) * 512] != after[i * 512:(i + 1) * 512]}
 
 
 def fill(image, offset, scratch):
@@ -387,6 +436,7 @@ def build(name, workdir, scratch):
     serial = "%08x" % (0x50E1_0000 + sectors % 0x10000)
     fat_tools.format_fat32(image, offset, offset, serial, "PELLORA", reserved=reserved)
     files = fill(image, offset, scratch)
+    stale_fat = add_later_files(image, offset, scratch, files) if name in LATER_FILES_ON else None
     eoc_sector = place_end_of_chain_first(image, offset, scratch, files) if end_of_chain else None
     fat_tools.dig_holes(image)
     fsck = fat_tools.fsck(image, offset, sectors - offset, os.path.join(scratch, "volume"))
@@ -407,6 +457,8 @@ def build(name, workdir, scratch):
     }
     if eoc_sector is not None:
         disk["eoc_sector"] = eoc_sector
+    if stale_fat is not None:
+        disk["stale_fat"] = stale_fat
     if partitioned:
         check_layout(name, image, disk)
     elif fat_tools.partition_table(image):

@@ -14,11 +14,14 @@ Every case names
     disk has it), or None for "not one byte written",
   - `fsck`: what fsck.fat -n must say of the volume afterwards,
   - `files`: "intact" (every file reads back through mtools with its
-    recorded sha256), "target-lost" (all but the damaged file), or "gone",
+    recorded sha256) or "gone",
   - `settled`: what a further run on the repaired disk must print and ask,
     as (report, absent, boxes); it must write nothing,
   - `fats_differ`: whether the damage leaves the two FATs of the volume
     with different sums (by default: whether the report says so),
+  - `tells`: lines (each the beginning of a line) that standard error must
+    show, in this order and before the first box, in the Cancel run and in
+    the OK run alike: what the FAT repair does for the files,
   - `replaces`: whether the repair replaces a layout of another kind, which
     it must name on standard error before the first box (every other run
     must name none); such a repair is then undone by tessaly-undo, which
@@ -28,7 +31,7 @@ import random
 
 import disk_image
 import layout
-from build_disks import CHAIN_TARGET, PLAYER_SECTORS
+from build_disks import CHAIN_TARGET, GROWN_FILES, GROWN_FOLDER, NEW_ALBUM, NEW_SONGS, PLAYER_SECTORS
 
 ALL_CLEAR = "  Pellora Hard Drive partition was found OK ! "
 DAMAGED = "  ERROR: Hard Drive file structure is damaged ! "
@@ -121,12 +124,6 @@ def free_count_unknown(fsinfo):
     return {64: layout.with_free_count_unknown(fsinfo)}
 
 
-def fat1_from_fat2(disk, fat2_patches):
-    """FAT1 sectors as tessaly leaves them after copying FAT2 over them."""
-    size = disk["volume"]["fat_size"]
-    return {s - size: data for s, data in fat2_patches.items()}
-
-
 # ---- damages -----------------------------------------------------------------
 
 def no_damage(image, disk):
@@ -166,6 +163,44 @@ def zero_chain(image, disk, fat_first):
         for e in entries:
             data[e * 4:e * 4 + 4] = bytes(4)
         written.update(put(image, s, bytes(data)))
+    return written
+
+
+def stale_fat(image, disk, fat_first):
+    """The FAT that begins at fat_first put back as it was before the later
+    files were written, as a power cut between the two FAT writes leaves it."""
+    written = {}
+    for index, data in disk["stale_fat"].items():
+        written.update(put(image, fat_first + int(index), bytes.fromhex(data)))
+    return written
+
+
+def fat2_stale(image, disk):
+    return stale_fat(image, disk, second_fat(disk))
+
+
+def fat1_stale(image, disk):
+    return stale_fat(image, disk, layout.FIRST_FAT_SECTOR)
+
+
+def noise_sector(disk):
+    """The FAT sector (from 0) of CHAIN_TARGET's first entry, which the
+    later files leave alone."""
+    index = min(disk["chains"][CHAIN_TARGET]) // 128
+    if str(index) in disk["stale_fat"]:
+        raise RuntimeError(f"FAT sector {index} holds entries of the later files too")
+    return index
+
+
+def fat2_noise(image, disk):
+    """One sector of random bytes in FAT2, where CHAIN_TARGET begins."""
+    rng = random.Random(f"noise-{disk['sectors']}")
+    return put(image, second_fat(disk) + noise_sector(disk), rng.randbytes(512))
+
+
+def fat1_stale_fat2_noise(image, disk):
+    written = fat1_stale(image, disk)
+    written.update(fat2_noise(image, disk))
     return written
 
 
@@ -235,15 +270,6 @@ def after_fat1_repair(fresh, damaged, disk, damage, result):
     out = refreshed_mbr_copies(fresh)
     out.update(refreshed_pair_copies(fresh))
     out.update(free_count_unknown(sectors(fresh, 64)))
-    return out
-
-
-def after_fat2_spread(fresh, damaged, disk, damage, result):
-    """As after a FAT1 repair, but FAT2 is the damaged copy: it stays as it
-    is and is copied over FAT1."""
-    out = after_fat1_repair(fresh, damaged, disk, damage, result)
-    out.update(damage)
-    out.update(fat1_from_fat2(disk, damage))
     return out
 
 
@@ -442,20 +468,39 @@ def fsck_template_volume(result, disk):
     return None
 
 
-def fsck_target_truncated(result, disk):
-    """FAT1 now lacks the damaged file's chain as FAT2 did: fsck.fat names
-    that file and nothing else but the free count."""
-    others = [f for f in result.findings if f != free_count_note(disk)]
-    target = "/" + CHAIN_TARGET
-    if not others or not any(target in f for f in others):
-        return f"expected fsck.fat to name {target}, got {result}"
-    return None
+# ---- what the FAT repair tells of the files ------------------------------------
+
+def told(path, what, folder=False):
+    return f"tessaly: /{path}{'/' if folder else ''}: {what}"
+
+
+KEPT = "kept from the first FAT"
+MENDED = "mended from the second FAT"
+
+
+def later_tells(what):
+    """The lines of the later files, in the order of the walk (the new
+    folder at the top level first, then the folder that grew, then their
+    files), the first 20 of them and how many more."""
+    lines = [told(NEW_ALBUM, what, True), told(GROWN_FOLDER, what, True)]
+    lines += [told(path, what) for path, _, _ in NEW_SONGS + GROWN_FILES][:18]
+    more = 2 + len(NEW_SONGS) + len(GROWN_FILES) - 20
+    return lines + [f"tessaly: and {more} more files and folders whose chains differ between the FATs"]
+
+
+def copies_line(to_first, to_second):
+    return (f"tessaly: the FAT repair copies {to_first} sector{'' if to_first == 1 else 's'} from the second FAT "
+            f"over the first and {to_second} from the first over the second; ")
+
+
+def stale_count(disk):
+    return len(disk["stale_fat"])
 
 
 class Case:
     def __init__(self, name, disks, damage, report, absent, boxes, after, fsck, files,
                  partition=None, note="", then=(), after_first=None, settled=None, fats_differ=None,
-                 replaces=False):
+                 replaces=False, tells=None):
         self.name = name
         self.disks = disks
         self.damage = damage
@@ -474,6 +519,7 @@ class Case:
         self.settled = settled or SETTLED
         self.fats_differ = fats_differ
         self.replaces = replaces
+        self.tells = tells
 
 
 def replaced_warning(case, disk):
@@ -559,9 +605,36 @@ CASES = [
     Case("fat2-chain-zeroed", PARTITIONED, fat2_chain_zeroed,
          lambda d: fat_report(d, FATS_DIFFER, [HARD_DRIVE_OK]) + [REPAIRING],
          ["ERROR: Hard Drive", FATS_EQUAL],
-         [ALL_CLEAR, DAMAGED, ABOUT_TO_REPAIR], after_fat2_spread,
-         fsck_target_truncated, "target-lost", partition="fresh",
-         note="FAT2 is always taken as the good copy: the repair spreads its damage to FAT1"),
+         [ALL_CLEAR, DAMAGED, ABOUT_TO_REPAIR], after_fat1_repair,
+         fsck_clean_but_free_count, "intact", partition="fresh",
+         tells=lambda d: [told(CHAIN_TARGET, KEPT + " (in the second its chain runs into a free cluster)")],
+         note="the first FAT keeps the chain the second lost: its sectors go over the second's"),
+    Case("fat2-stale", ("small",), fat2_stale,
+         lambda d: fat_report(d, FATS_DIFFER, [HARD_DRIVE_OK]) + [REPAIRING],
+         ["ERROR: Hard Drive", FATS_EQUAL],
+         [ALL_CLEAR, DAMAGED, ABOUT_TO_REPAIR], after_fat1_repair,
+         fsck_clean_but_free_count, "intact", partition="fresh",
+         tells=lambda d: later_tells(KEPT) + [copies_line(0, stale_count(d))],
+         note="the second FAT as before the last writes: the new songs and the grown folder kept"),
+    Case("fat1-stale", ("small",), fat1_stale,
+         lambda d: fat_report(d, FATS_DIFFER, [HARD_DRIVE_OK]) + [REPAIRING],
+         ["ERROR: Hard Drive", FATS_EQUAL],
+         [ALL_CLEAR, DAMAGED, ABOUT_TO_REPAIR], after_fat1_repair,
+         fsck_clean_but_free_count, "intact", partition="fresh",
+         tells=lambda d: later_tells(MENDED) + [copies_line(stale_count(d), 0)]),
+    Case("fat2-noise", ("small",), fat2_noise,
+         lambda d: fat_report(d, FATS_DIFFER, [HARD_DRIVE_OK]) + [REPAIRING],
+         ["ERROR: Hard Drive", FATS_EQUAL],
+         [ALL_CLEAR, DAMAGED, ABOUT_TO_REPAIR], after_fat1_repair,
+         fsck_clean_but_free_count, "intact", partition="fresh",
+         tells=lambda d: [told(CHAIN_TARGET, KEPT), copies_line(0, 1)]),
+    Case("fat1-stale-fat2-noise", ("small",), fat1_stale_fat2_noise,
+         lambda d: fat_report(d, FATS_DIFFER, [HARD_DRIVE_OK]) + [REPAIRING],
+         ["ERROR: Hard Drive", FATS_EQUAL],
+         [ALL_CLEAR, DAMAGED, ABOUT_TO_REPAIR], after_fat1_repair,
+         fsck_clean_but_free_count, "intact", partition="fresh",
+         tells=lambda d: [told(CHAIN_TARGET, KEPT), told(NEW_ALBUM, MENDED, True), copies_line(stale_count(d), 1)],
+         note="each FAT keeps what the other lost, in different sectors"),
     Case("boot-sector-zeroed", PARTITIONED, boot_sector_zeroed,
          lambda d: fat_report(d, FATS_EQUAL, ["ERROR: Hard Drive BPB damaged:", MAY_BE_DAMAGED]),
          [HARD_DRIVE_OK, FATS_DIFFER, REPAIRING],

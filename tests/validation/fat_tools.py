@@ -76,6 +76,12 @@ def put_file(image, offset, local, path):
     checked(["mcopy", "-i", _volume(image, offset), local, "::/" + path])
 
 
+def put_files(image, offset, locals_, folder):
+    """Several local files into one folder, in one mcopy: each keeps its
+    local name, long names included."""
+    checked(["mcopy", "-i", _volume(image, offset), *locals_, "::/" + folder + "/"])
+
+
 def delete_file(image, offset, path):
     checked(["mdel", "-i", _volume(image, offset), "::/" + path])
 

@@ -65,9 +65,10 @@ def cancel_plan(boxes):
     return ["cancel"] * len(boxes), boxes
 
 
-def check_report(run, disk, rc, out, err, boxes, with_repair, warning=None):
+def check_report(run, disk, rc, out, err, boxes, with_repair, warning=None, tells=None):
     """`run` is (report, absent, boxes) of one run of a case; `warning` the
-    line that names a layout the run's repair replaces, if any."""
+    line that names a layout the run's repair replaces, if any; `tells` the
+    case's lines of what the FAT repair does for the files, if any."""
     report, absent, _ = run
     failures = [] if rc == 0 else [f"exit status {rc}"]
     wanted = report(disk)
@@ -78,6 +79,8 @@ def check_report(run, disk, rc, out, err, boxes, with_repair, warning=None):
     failures += checks.lines_absent(out, absent)
     failures += checks.check_boxes(err, boxes)
     failures += checks.check_warning(out, err, warning)
+    if tells:
+        failures += checks.check_tells(err, tells(disk), CONFIRMATION_BOXES)
     return failures
 
 
@@ -144,7 +147,8 @@ def run_case(case, disk, tessaly, work):
         disk_image.sparse_copy(damaged, result)
         warning = cases.replaced_warning(case, disk)
         rc, out, err = run_tessaly(tessaly, result, answers)
-        failures += [f"cancel run: {f}" for f in check_report(first, disk, rc, out, err, boxes, False, warning)]
+        found = check_report(first, disk, rc, out, err, boxes, False, warning, case.tells)
+        failures += [f"cancel run: {f}" for f in found]
         if disk_image.content_digest(result) != before:
             changed = disk_image.differing_sectors(damaged, result)
             failures.append(f"cancel run: image changed in sectors {changed[:checks.MAX_LISTED]}")
@@ -156,7 +160,7 @@ def run_case(case, disk, tessaly, work):
             for suffix, text in ((f".{number}.stdout", out), (f".{number}.stderr", err)):
                 with open(stem + suffix, "w") as f:
                     f.write(text)
-            found = check_report(run, disk, rc, out, err, run[2], True, warning if number == 1 else None)
+            found = check_report(run, disk, rc, out, err, run[2], True, *((warning, case.tells) if number == 1 else ()))
             failures += [f"run {number}: {f}" if case.then else f for f in found]
             if number == 1 and case.after_first:
                 first_writes = types.SimpleNamespace(after=case.after_first)
