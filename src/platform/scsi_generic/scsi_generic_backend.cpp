@@ -30,6 +30,7 @@ namespace sg {
 namespace {
 
 constexpr std::uint32_t BLOCK_BYTES = 512;
+constexpr std::uint32_t FALLBACK_TRANSFER_BYTES = 64 * 1024;
 
 // Sense keys and codes of the refusals.
 constexpr std::uint8_t KEY_ILLEGAL_REQUEST = 0x05;
@@ -73,14 +74,16 @@ class ScsiGenericBackend final : public AspiBackend {
   }
 
   // What the kernel passes to the device in one command: the block queue's
-  // limit when a disk driver is bound, else the sg driver's reserved buffer.
+  // limit when a disk driver is bound, else the sg driver's reserved buffer,
+  // else the 64 KiB every adapter takes.
   std::uint32_t max_transfer_sectors(int host_adapter, int target_id) override {
     scan_once();
     SgDevice* device = find_device(table_, host_adapter, target_id);
     if (device == nullptr) return 0;
     if (auto kb = queue_max_sectors_kb(env_.class_dir, device->node)) return *kb * (1024 / BLOCK_BYTES);
     const int bytes = env_.io->reserved_size(device->fd);
-    return bytes > 0 ? static_cast<std::uint32_t>(bytes) / BLOCK_BYTES : 0;
+    if (bytes >= static_cast<int>(BLOCK_BYTES)) return static_cast<std::uint32_t>(bytes) / BLOCK_BYTES;
+    return FALLBACK_TRANSFER_BYTES / BLOCK_BYTES;
   }
 
  private:
