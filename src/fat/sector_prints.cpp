@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "fat/fat_search.h"
 #include "scsi/completion_state.h"
 
 SectorPrints last_search_prints;
@@ -43,9 +44,11 @@ std::uint64_t sector_print(const std::uint8_t* sector) {
   return mix(mix(mix(a, b), c), d);
 }
 
+// Room for a whole search at once: the list does not grow sector by sector.
 void restart_prints(SectorPrints& prints, std::int64_t first) {
   prints.first = first;
   prints.prints.clear();
+  prints.prints.reserve(FAT_SEARCH_SPAN);
 }
 
 void note_print(SectorPrints& prints, std::int64_t sector, const std::uint8_t* data) {
