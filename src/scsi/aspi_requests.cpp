@@ -241,7 +241,7 @@ void send_transfer_request(std::uint8_t host_adapter, std::uint8_t target_id, st
   const std::uint32_t length = std::uint32_t{count} * SECTOR_SIZE;
   SRB_ExecSCSICmd* srb = new_request(host_adapter, target_id, flags, CDB10_SIZE);
   if (srb == nullptr) return fail_without_memory();
-  auto* data = static_cast<std::uint8_t*>(allocate_request_memory(length));
+  auto* data = static_cast<std::uint8_t*>(allocate_request_memory_to_fill(length));
   if (data == nullptr) {
     release_request_memory(srb, REQUEST_BLOCK_SIZE);
     return fail_without_memory();

@@ -15,20 +15,31 @@ struct KeptPiece {
 };
 KeptPiece kept[KEPT_PIECES];
 
-void* kept_or_heap_memory(std::size_t bytes) {
+void* take_kept(std::size_t bytes) {
   for (KeptPiece& piece : kept) {
     if (piece.memory != nullptr && piece.bytes == bytes) {
       void* memory = piece.memory;
       piece.memory = nullptr;
-      return std::memset(memory, 0, bytes);
+      return memory;
     }
   }
-  return std::calloc(1, bytes);
+  return nullptr;
+}
+
+void* kept_or_heap_memory(std::size_t bytes) {
+  void* memory = take_kept(bytes);
+  return memory != nullptr ? std::memset(memory, 0, bytes) : std::calloc(1, bytes);
 }
 
 }  // namespace
 
 RequestAllocator allocate_request_memory = kept_or_heap_memory;
+
+void* allocate_request_memory_to_fill(std::size_t bytes) {
+  if (allocate_request_memory != kept_or_heap_memory) return allocate_request_memory(bytes);
+  void* memory = take_kept(bytes);
+  return memory != nullptr ? memory : std::calloc(1, bytes);
+}
 
 void release_request_memory(void* memory, std::size_t bytes) {
   if (memory == nullptr) return;

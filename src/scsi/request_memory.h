@@ -14,6 +14,11 @@ using RequestAllocator = void* (*)(std::size_t bytes);
 // Zero-filled memory, or nullptr when none is left.
 extern RequestAllocator allocate_request_memory;
 
+// The same for memory the caller overwrites whole at once (a transfer's
+// buffer, filled with the caller's sectors): kept memory comes as the last
+// request left it, not zeroed first.
+void* allocate_request_memory_to_fill(std::size_t bytes);
+
 // Gives back `bytes` bytes from allocate_request_memory (nullptr is
 // ignored): kept for the next request of that size, or freed. The owner of
 // the memory at that moment calls it: the posting routine for a finished
