@@ -68,7 +68,7 @@ void SectorWindows::insert(std::uint32_t target, std::uint32_t first, std::uint3
   window.first = first;
   window.count = count;
   window.last_use = ++clock_;
-  window.held.assign(count, true);
+  window.held.assign(count, 1);
   window.memory = std::move(memory);
   windows_.push_back(std::move(window));
   sectors_held_ += count;
@@ -86,7 +86,7 @@ void SectorWindows::drop(std::uint32_t target, std::uint32_t first, std::uint32_
     if (window.target != target) continue;
     const std::uint64_t from = std::max<std::uint64_t>(first, window.first);
     const std::uint64_t to = std::min<std::uint64_t>(end, std::uint64_t{window.first} + window.count);
-    for (std::uint64_t sector = from; sector < to; ++sector) window.held[sector - window.first] = false;
+    for (std::uint64_t sector = from; sector < to; ++sector) window.held[sector - window.first] = 0;
   }
 }
 

@@ -60,7 +60,7 @@ class SectorWindows {
     std::uint32_t first = 0;
     std::uint32_t count = 0;
     std::uint64_t last_use = 0;
-    std::vector<bool> held;
+    std::vector<std::uint8_t> held;  // 1: held, 0: dropped
     WindowMemory memory;
 
     bool spans(std::uint32_t of_target, std::uint32_t sector) const {
