@@ -74,7 +74,7 @@ void inner_read_posted(SRB_ExecSCSICmd* srb) {
 
 struct InnerReadDeleter {
   void operator()(InnerRead* read) const {
-    delete[] read->data;
+    FreeWindowData{}(read->data);
     delete read;
   }
 };
@@ -200,7 +200,7 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
     }
     {
       Locked hold(lock_);
-      windows_.insert(key, sector, count, WindowMemory{std::unique_ptr<std::uint8_t[]>(read->data), read->capacity});
+      windows_.insert(key, sector, count, WindowMemory{WindowData(read->data), read->capacity});
       read->data = nullptr;
     }
     return held(key, sector, srb) ? complete_from_cache(srb) : inner_->send(srb);

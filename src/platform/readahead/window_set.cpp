@@ -2,9 +2,23 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace platform {
+namespace {
+
+constexpr std::align_val_t WINDOW_ALIGNMENT{4096};
+
+}  // namespace
+
+void FreeWindowData::operator()(std::uint8_t* data) const { ::operator delete[](data, WINDOW_ALIGNMENT); }
+
+// Left uninitialised: the read fills it.
+WindowData allocate_window_data(std::uint32_t sectors) {
+  return WindowData(
+      static_cast<std::uint8_t*>(::operator new[](std::size_t{sectors} * CACHED_SECTOR_BYTES, WINDOW_ALIGNMENT)));
+}
 
 SectorWindows::SectorWindows(std::size_t windows, std::uint32_t cache_sectors)
     : most_windows_(windows), cache_sectors_(cache_sectors) {
@@ -51,9 +65,7 @@ WindowMemory SectorWindows::make_room(std::uint32_t count) {
     forget_oldest(spare);
   }
   if (spare.capacity >= count) return spare;
-  // Left uninitialised: the read fills it.
-  return WindowMemory{std::unique_ptr<std::uint8_t[]>(new std::uint8_t[std::size_t{count} * CACHED_SECTOR_BYTES]),
-                      count};
+  return WindowMemory{allocate_window_data(count), count};
 }
 
 void SectorWindows::insert(std::uint32_t target, std::uint32_t first, std::uint32_t count, WindowMemory memory) {

@@ -19,9 +19,17 @@ namespace platform {
 
 constexpr std::uint32_t CACHED_SECTOR_BYTES = 512;
 
-// Memory for the sectors of one window.
+// Memory for the sectors of one window, on a page boundary: a device that
+// moves sectors straight into memory (the SG_IO backend's block node) takes
+// them there without a bounce buffer.
+struct FreeWindowData {
+  void operator()(std::uint8_t* data) const;
+};
+using WindowData = std::unique_ptr<std::uint8_t[], FreeWindowData>;
+WindowData allocate_window_data(std::uint32_t sectors);
+
 struct WindowMemory {
-  std::unique_ptr<std::uint8_t[]> data;
+  WindowData data;
   std::uint32_t capacity = 0;  // in sectors
 };
 
