@@ -251,7 +251,8 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
     Locked hold(lock_);
     const TargetState& state = target(key);
     if (state.capacity == 0 || sector >= state.capacity) return 0;
-    std::uint32_t end = sector + std::min({READ_AHEAD_SECTORS, READ_AHEAD_CACHE_SECTORS, limit, state.capacity - sector});
+    const std::uint32_t longest = std::min({READ_AHEAD_SECTORS, READ_AHEAD_CACHE_SECTORS, limit});
+    std::uint32_t end = sector + std::min(longest, state.capacity - sector);
     for (const auto& [first, last] : state.failed) {
       if (sector >= first && sector < last) return 0;
       if (first > sector) end = std::min(end, first);
