@@ -2,22 +2,34 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <utility>
 
 namespace platform {
 namespace {
 
-constexpr std::align_val_t WINDOW_ALIGNMENT{4096};
+// A page. The start is moved up to the boundary by hand (aligned new is
+// missing from the C run-time of the oldest Windows the program starts on),
+// and the start that new[] gave is kept just before it.
+constexpr std::uintptr_t WINDOW_ALIGNMENT = 4096;
 
 }  // namespace
 
-void FreeWindowData::operator()(std::uint8_t* data) const { ::operator delete[](data, WINDOW_ALIGNMENT); }
+void FreeWindowData::operator()(std::uint8_t* data) const {
+  if (data == nullptr) return;
+  std::uint8_t* allocated = nullptr;
+  std::memcpy(&allocated, data - sizeof allocated, sizeof allocated);
+  delete[] allocated;
+}
 
 // Left uninitialised: the read fills it.
 WindowData allocate_window_data(std::uint32_t sectors) {
-  return WindowData(
-      static_cast<std::uint8_t*>(::operator new[](std::size_t{sectors} * CACHED_SECTOR_BYTES, WINDOW_ALIGNMENT)));
+  std::uint8_t* const allocated =
+      new std::uint8_t[std::size_t{sectors} * CACHED_SECTOR_BYTES + sizeof(std::uint8_t*) + WINDOW_ALIGNMENT - 1];
+  const std::uintptr_t after_note = reinterpret_cast<std::uintptr_t>(allocated) + sizeof allocated;
+  std::uint8_t* const data = allocated + ((after_note + WINDOW_ALIGNMENT - 1) & ~(WINDOW_ALIGNMENT - 1)) -
+                             reinterpret_cast<std::uintptr_t>(allocated);
+  std::memcpy(data - sizeof allocated, &allocated, sizeof allocated);
+  return WindowData(data);
 }
 
 SectorWindows::SectorWindows(std::size_t windows, std::uint32_t cache_sectors)
