@@ -56,6 +56,9 @@ class CountingBackend : public platform::AspiBackend {
       : inner_(std::move(inner)), counts_(counts) {}
 
   std::uint32_t support_info() override { return inner_->support_info(); }
+  std::uint32_t max_transfer_sectors(int host_adapter, int target_id) override {
+    return inner_->max_transfer_sectors(host_adapter, target_id);
+  }
 
   std::uint32_t send(SRB_ExecSCSICmd& srb) override {
     switch (srb.CDBByte[platform::CDB_OPCODE]) {

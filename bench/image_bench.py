@@ -8,10 +8,13 @@ sectors: sfdisk, mkfs.fat, files written by mtools). tessaly checks the whole
 image through ASPI_DISKS, the all-clear box answered by an empty line;
 fsck.fat -n checks the same volume, copied out sparsely into a file of its
 own beforehand (fsck.fat takes no offset). The runs alternate, tessaly with
-read-ahead, tessaly without, fsck.fat, and the medians are printed.
+read-ahead and fsck.fat in pairs, tessaly without read-ahead, and, given
+--compare, another build of tessaly (say, of main: figures before and after a
+change from one run); the medians are printed, and the check's against
+fsck.fat's.
 
     bench/image_bench.py --tessaly build/tessaly --bench build/tessaly-bench
-                         [--work DIR] [--runs N]
+                         [--compare OTHER_TESSALY] [--work DIR] [--runs N]
 """
 import argparse
 import os
@@ -52,8 +55,9 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tessaly", required=True)
     parser.add_argument("--bench", required=True, help="the tessaly-bench program")
+    parser.add_argument("--compare", help="another tessaly program, timed in the same alternation")
     parser.add_argument("--work", default="build/image-bench")
-    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--runs", type=int, default=15)
     args = parser.parse_args()
     os.makedirs(args.work, exist_ok=True)
     image = os.path.join(os.path.abspath(args.work), "big.img")
@@ -66,16 +70,24 @@ def main():
 
     env = {k: v for k, v in os.environ.items() if not k.startswith("ASPI_")}
     env["ASPI_DISKS"] = image
-    runs = {"tessaly, read-ahead on": [], "tessaly, read-ahead off": [], "fsck.fat -n": []}
+    programs = {"tessaly, read-ahead on": ([args.tessaly], dict(env, TESSALY_READAHEAD="1"), b"\n"),
+                "fsck.fat -n": (["fsck.fat", "-n", volume], None, b""),
+                "tessaly, read-ahead off": ([args.tessaly], dict(env, TESSALY_READAHEAD="0"), b"\n")}
+    if args.compare:
+        programs[f"{args.compare}, read-ahead on"] = ([args.compare], dict(env, TESSALY_READAHEAD="1"), b"\n")
+    runs = {name: [] for name in programs}
     for _ in range(args.runs):
-        runs["tessaly, read-ahead on"].append(timed([args.tessaly], dict(env, TESSALY_READAHEAD="1"), b"\n"))
-        runs["tessaly, read-ahead off"].append(timed([args.tessaly], dict(env, TESSALY_READAHEAD="0"), b"\n"))
-        runs["fsck.fat -n"].append(timed(["fsck.fat", "-n", volume]))
+        for name, (command, command_env, stdin) in programs.items():
+            runs[name].append(timed(command, command_env, stdin))
 
     print(f"\ncheck only, {sectors} sectors, medians of {args.runs} alternating runs")
-    print(f"{'program':28} {'median s':>9} {'min s':>7} {'max s':>7}")
+    print(f"{'program':40} {'median s':>9} {'min s':>7} {'max s':>7}")
     for name, seconds in runs.items():
-        print(f"{name:28} {statistics.median(seconds):9.3f} {min(seconds):7.3f} {max(seconds):7.3f}")
+        print(f"{name:40} {statistics.median(seconds):9.4f} {min(seconds):7.4f} {max(seconds):7.4f}")
+    fsck = statistics.median(runs["fsck.fat -n"])
+    for name, seconds in runs.items():
+        if name.endswith("read-ahead on"):
+            print(f"{name}: {statistics.median(seconds) / fsck:.2f} times fsck.fat -n")
     print(f"\ncommands reaching the disk in one check")
     print(f"{'read-ahead':12} {'requests':>9} {'READ(10)':>9} {'bytes read':>11}")
     for readahead in (True, False):

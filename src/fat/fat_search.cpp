@@ -23,14 +23,6 @@ std::uint32_t read_le32(const std::uint8_t* bytes) {
   return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
 }
 
-// The zero test adds the bytes as signed values without wrapping, so a sector
-// whose positive and negative bytes cancel counts as zero-sum too.
-std::int32_t sector_signed_sum(const std::uint8_t* sector) {
-  std::int32_t sum = 0;
-  for (int i = 0; i < SECTOR_SIZE; ++i) sum += static_cast<std::int8_t>(sector[i]);
-  return sum;
-}
-
 // The end of the first FAT is free entries (zero-sum sectors); the second FAT
 // starts with the media entry right behind them. Zero runs only count past
 // sector 190 so that the first FAT's own start never looks like the second.
@@ -44,10 +36,12 @@ std::uint32_t zero_run_bit(FatScan& scan, std::int64_t k, bool zero_sum) {
   return 0;
 }
 
-std::uint32_t match_bits(FatScan& scan, std::int64_t k, const std::uint8_t* sector) {
+// The zero test adds the bytes as signed values without wrapping, so a sector
+// whose positive and negative bytes cancel counts as zero-sum too.
+std::uint32_t match_bits(FatScan& scan, std::int64_t k, const std::uint8_t* sector, std::int32_t signed_sum) {
   std::uint32_t bits = 0;
   if (read_le32(sector) == FAT_SIGNATURE) bits |= MATCH_SIGNATURE;
-  bits |= zero_run_bit(scan, k, sector_signed_sum(sector) == 0);
+  bits |= zero_run_bit(scan, k, signed_sum == 0);
   return bits;
 }
 
@@ -71,12 +65,14 @@ std::optional<std::int32_t> search_fat(std::int32_t first_sector, std::int32_t s
     if (!read_disk_sector(k, slot)) {
       note_failed_sector(scan.failed_reads, READ_FAILURE_HEADER, k);
     } else {
-      if ((match_bits(scan, k, slot) & mode) == mode) {
+      // One pass over the bytes serves the zero test and the FAT sum.
+      const std::int32_t signed_sum = sector_signed_sum(slot);
+      if ((match_bits(scan, k, slot, signed_sum) & mode) == mode) {
         std::putchar('\n');
         fat1_sum = fat_sum_value(scan.fat_sum);
         return static_cast<std::int32_t>(k);
       }
-      add_to_fat_sum(scan.fat_sum, slot);
+      scan.fat_sum = static_cast<std::uint16_t>(scan.fat_sum + signed_sum);
       note_print(last_search_prints, k, slot);
       if (!last_search_boot_sector && volume_boot_sector(slot)) last_search_boot_sector = k;
     }

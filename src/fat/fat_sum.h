@@ -5,6 +5,11 @@
 #include <cstdint>
 #include <optional>
 
+// The bytes of one 512-byte sector added up as signed values, without
+// wrapping (-65,536 to 65,024): its share of a FAT sum, and zero for a
+// sector of free FAT entries.
+std::int32_t sector_signed_sum(const std::uint8_t* sector);
+
 // Adds one 512-byte sector into a running FAT sum accumulator.
 void add_to_fat_sum(std::uint16_t& accumulator, const std::uint8_t* sector);
 

@@ -8,6 +8,9 @@
 struct StarProgress {
   std::int64_t step = 1;
   std::int64_t printed = 0;
+  // The position at which position / step first exceeds `printed`: the
+  // test without a division per sector.
+  std::int64_t next_star_at = 1;
 };
 
 // The step is the span divided by 60. A span under 60 would give a step of 0;

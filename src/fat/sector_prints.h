@@ -20,7 +20,8 @@ struct SectorPrints {
 extern SectorPrints last_search_prints;
 extern SectorPrints last_sum_prints;
 
-// A 64-bit fingerprint of a 512-byte sector (FNV-1a).
+// A 64-bit fingerprint of a 512-byte sector (FNV-1a's multiplier over
+// 64-bit words, in four lanes).
 std::uint64_t sector_print(const std::uint8_t* sector);
 
 // Starts `prints` afresh at `first`.

@@ -1,19 +1,19 @@
-// Each request owns a freshly allocated 256-byte block from the moment it is
-// built until the posting routine frees it, and a data buffer with the same
-// lifetime: 64 bytes for INQUIRY and READ CAPACITY, the sectors' length for
-// READ(10) and WRITE(10). A transfer's buffer starts as a copy of the
-// caller's, and a READ(10)'s comes back into the caller's buffer only from
-// the side that finishes the request: a layer that completes a request after
-// the requester gave up on it writes into memory no one else uses. The
-// requester hands block and buffer to the ASPI layer and then only watches
-// `completion_state.status`, for a bounded time; a request it gives up on
-// stays allocated until its post arrives (request_handshake.h).
+// Each request owns a zero-filled 256-byte block from the moment it is built
+// until the posting routine gives it back (request_memory.h), and a data
+// buffer with the same lifetime: 64 bytes for INQUIRY and READ CAPACITY, the
+// sectors' length for READ(10) and WRITE(10). A transfer's buffer starts as
+// a copy of the caller's, and a READ(10)'s comes back into the caller's
+// buffer only from the side that finishes the request: a layer that
+// completes a request after the requester gave up on it writes into memory
+// no one else uses. The requester hands block and buffer to the ASPI layer
+// and then only watches `completion_state.status`, for a bounded time; a
+// request it gives up on stays allocated until its post arrives
+// (request_handshake.h).
 #include "scsi/aspi_requests.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -47,8 +47,6 @@ constexpr std::int32_t NO_MEMORY_STATUS = -1;
 // Stored when a layer posts a request with status byte 0 (still pending):
 // not a success, and non-zero so the wait ends.
 constexpr std::int32_t POSTED_WITHOUT_STATUS = 0x100;
-
-void* zeroed_heap_memory(std::size_t bytes) { return std::calloc(1, bytes); }
 
 // The caller's side of the transfer under way: where a READ(10)'s sectors
 // go once the request is finished. Set before the block is handed over,
@@ -120,11 +118,10 @@ void deliver_outcome(const SRB_ExecSCSICmd& srb, std::int32_t status) {
 }
 
 // Everything that depends on the outcome, in the order the requester relies
-// on: deliver, free, and publish the status last.
+// on: deliver, give the memory back, and publish the status last.
 void finish_request(SRB_ExecSCSICmd* srb, std::int32_t status) {
   deliver_outcome(*srb, status);
-  std::free(srb->SRB_BufPointer);
-  std::free(srb);
+  release_request(srb);
   completion_state.status.store(status, std::memory_order_release);
 }
 
@@ -149,10 +146,12 @@ SRB_ExecSCSICmd* new_request(std::uint8_t host_adapter, std::uint8_t target_id, 
 }
 
 // Polls the status with 1 ms sleeps, testing before the first sleep so that
-// a request posted inside SendASPI32Command never sleeps. False when
-// `limit_ms` passed without a post. The clock, not the count of sleeps,
-// bounds the wait: Sleep(1) lasts a whole timer tick on Windows.
+// a request posted inside SendASPI32Command never sleeps (nor reads the
+// clock). False when `limit_ms` passed without a post. The clock, not the
+// count of sleeps, bounds the wait: Sleep(1) lasts a whole timer tick on
+// Windows.
 bool wait_for_post(std::int32_t limit_ms) {
+  if (completion_state.status.load(std::memory_order_acquire) != 0) return true;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
   while (completion_state.status.load(std::memory_order_acquire) == 0) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
@@ -196,14 +195,13 @@ void finish_unposted(SRB_ExecSCSICmd* srb, aspi_types::DWORD accepted, std::uint
 // posting routine. A request nobody posts in time is finished by the
 // requester (finish_unposted) and kept until its post arrives.
 void send_and_wait(SRB_ExecSCSICmd* srb) {
-  void* const owned_data = srb->SRB_BufPointer;
   const std::uint8_t host_adapter = srb->SRB_HaId;
   const std::uint8_t target_id = srb->SRB_Target;
   completion_state.status.store(0, std::memory_order_release);
-  begin_request_handshake(srb);
+  begin_request_handshake(srb, srb->SRB_BufPointer, srb->SRB_BufLen);
   const aspi_types::DWORD accepted = SendASPI32Command(srb);
   if (!wait_for_post(wait_limit(accepted))) {
-    if (abandon_request(srb, owned_data)) {
+    if (abandon_request(srb)) {
       finish_unposted(srb, accepted, host_adapter, target_id);
     } else {
       // The post came just as the wait ran out: it is publishing the status.
@@ -220,7 +218,7 @@ void send_small_data_request(std::uint8_t host_adapter, std::uint8_t target_id, 
   if (srb == nullptr) return fail_without_memory();
   auto* data = static_cast<std::uint8_t*>(allocate_request_memory(SMALL_DATA_SIZE));
   if (data == nullptr) {
-    std::free(srb);
+    release_request_memory(srb, REQUEST_BLOCK_SIZE);
     return fail_without_memory();
   }
   srb->SRB_BufLen = SMALL_DATA_SIZE;
@@ -243,9 +241,9 @@ void send_transfer_request(std::uint8_t host_adapter, std::uint8_t target_id, st
   const std::uint32_t length = std::uint32_t{count} * SECTOR_SIZE;
   SRB_ExecSCSICmd* srb = new_request(host_adapter, target_id, flags, CDB10_SIZE);
   if (srb == nullptr) return fail_without_memory();
-  auto* data = static_cast<std::uint8_t*>(allocate_request_memory(length));
+  auto* data = static_cast<std::uint8_t*>(allocate_request_memory_to_fill(length));
   if (data == nullptr) {
-    std::free(srb);
+    release_request_memory(srb, REQUEST_BLOCK_SIZE);
     return fail_without_memory();
   }
   std::memcpy(data, buffer, length);
@@ -259,7 +257,6 @@ void send_transfer_request(std::uint8_t host_adapter, std::uint8_t target_id, st
 
 }  // namespace
 
-RequestAllocator allocate_request_memory = zeroed_heap_memory;
 RequestWaitLimits request_wait_limits;
 
 void aspi_inquiry(std::uint8_t host_adapter, std::uint8_t target_id) {

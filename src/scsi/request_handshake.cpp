@@ -1,10 +1,10 @@
 #include "scsi/request_handshake.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <new>
 
 #include "scsi/aspi_requests.h"
+#include "scsi/request_memory.h"
 
 namespace {
 
@@ -14,7 +14,8 @@ namespace {
 struct RequestTail {
   std::atomic<bool> posted{false};  // an abandoned request's post has arrived
   SRB_ExecSCSICmd* next_abandoned = nullptr;
-  void* owned_data = nullptr;       // freed with the block
+  void* owned_data = nullptr;       // given back with the block
+  std::size_t data_bytes = 0;
 };
 
 // Well past the published block (80 bytes with 32-bit pointers, 88 with
@@ -50,10 +51,18 @@ bool claim(SRB_ExecSCSICmd* srb) {
 
 }  // namespace
 
-void begin_request_handshake(SRB_ExecSCSICmd* srb) {
-  // The block is zero-filled; the tail's fields are all zero too.
-  new (reinterpret_cast<unsigned char*>(srb) + TAIL_OFFSET) RequestTail{};
+void begin_request_handshake(SRB_ExecSCSICmd* srb, void* owned_data, std::size_t data_bytes) {
+  RequestTail* tail = new (reinterpret_cast<unsigned char*>(srb) + TAIL_OFFSET) RequestTail{};
+  tail->owned_data = owned_data;
+  tail->data_bytes = data_bytes;
   awaited_request.store(srb, std::memory_order_release);
+}
+
+void release_request(SRB_ExecSCSICmd* srb) {
+  RequestTail* tail = tail_of(srb);
+  release_request_memory(tail->owned_data, tail->data_bytes);
+  tail->~RequestTail();
+  release_request_memory(srb, REQUEST_BLOCK_SIZE);
 }
 
 bool claim_posted_request(SRB_ExecSCSICmd* srb) {
@@ -63,10 +72,9 @@ bool claim_posted_request(SRB_ExecSCSICmd* srb) {
   return false;
 }
 
-bool abandon_request(SRB_ExecSCSICmd* srb, void* owned_data) {
+bool abandon_request(SRB_ExecSCSICmd* srb) {
   if (!claim(srb)) return false;
   RequestTail* tail = tail_of(srb);
-  tail->owned_data = owned_data;
   tail->next_abandoned = abandoned_requests;
   abandoned_requests = srb;
   ++abandoned_requests_held;
@@ -83,8 +91,7 @@ void release_posted_abandoned_requests() {
       continue;
     }
     *link = tail->next_abandoned;
-    std::free(tail->owned_data);
-    std::free(srb);
+    release_request(srb);
     --abandoned_requests_held;
   }
 }

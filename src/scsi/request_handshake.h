@@ -20,9 +20,10 @@
 // Size of every request block; the published block occupies its start.
 constexpr std::size_t REQUEST_BLOCK_SIZE = 256;
 
-// Makes `srb` the request being waited for. Called just before the block is
-// handed to SendASPI32Command.
-void begin_request_handshake(SRB_ExecSCSICmd* srb);
+// Makes `srb` the request being waited for, and notes `owned_data` (the
+// request's own data buffer, `data_bytes` long) as belonging to the block.
+// Called just before the block is handed to SendASPI32Command.
+void begin_request_handshake(SRB_ExecSCSICmd* srb, void* owned_data, std::size_t data_bytes);
 
 // For the posting routine: true when `srb` is the request being waited for,
 // which the caller then finishes. False when it was abandoned: it is marked
@@ -30,10 +31,14 @@ void begin_request_handshake(SRB_ExecSCSICmd* srb);
 bool claim_posted_request(SRB_ExecSCSICmd* srb);
 
 // For the requester whose wait has run out: true when the posting routine had
-// not claimed `srb`; the block (and `owned_data`, the request's own data
-// buffer or nullptr) is kept until its post arrives. False when the posting
-// routine is finishing the request at this moment.
-bool abandon_request(SRB_ExecSCSICmd* srb, void* owned_data);
+// not claimed `srb`; the block and its data buffer are kept until its post
+// arrives. False when the posting routine is finishing the request at this
+// moment.
+bool abandon_request(SRB_ExecSCSICmd* srb);
+
+// Gives back the memory of a request that is over: its data buffer, then
+// the block (request_memory.h). For whoever finished it.
+void release_request(SRB_ExecSCSICmd* srb);
 
 // Frees every abandoned request whose post has arrived. Requester only.
 void release_posted_abandoned_requests();

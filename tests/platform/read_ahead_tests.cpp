@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr std::uint32_t SECTORS = 1000;
+constexpr std::uint32_t SECTORS = 5000;
 
 // A disk of SECTORS sectors, each filled with a pattern of its number, some
 // of them failing to read or write with medium-error sense.
@@ -77,6 +77,7 @@ struct Stack {
   ScriptedDisk disk;
   RecordingBackend* inner;
   std::unique_ptr<platform::AspiBackend> top;
+  std::uint8_t target = 0;
 
   Stack(bool cached, RecordingBackend::Completion completion) {
     auto backend = std::make_unique<RecordingBackend>();
@@ -90,6 +91,7 @@ struct Stack {
     std::vector<std::uint8_t> buffer(opcode == 0x25 ? 8 : count * 512u, fill);
     SRB_ExecSCSICmd srb{};
     srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    srb.SRB_Target = target;
     srb.SRB_Flags = static_cast<std::uint8_t>((opcode == 0x2A ? SRB_DIR_OUT : SRB_DIR_IN) | SRB_POSTING);
     srb.SRB_BufLen = static_cast<std::uint32_t>(buffer.size());
     srb.SRB_BufPointer = buffer.data();
@@ -110,10 +112,15 @@ struct Stack {
             std::vector<std::uint8_t>(srb.SenseArea, srb.SenseArea + sizeof srb.SenseArea), buffer};
   }
   Seen read(std::uint32_t sector) { return request(0x28, sector); }
-  std::size_t reads() const {
-    std::size_t n = 0;
-    for (const auto& r : inner->requests) n += r.block.CDBByte[0] == 0x28;
-    return n;
+  std::size_t reads() const { return windows_from(0).size(); }
+  // The sector counts of the READ(10)s that reached the disk, from request `first` on.
+  std::vector<std::uint32_t> windows_from(std::size_t first) const {
+    std::vector<std::uint32_t> counts;
+    for (std::size_t i = first; i < inner->requests.size(); ++i) {
+      const std::uint8_t* cdb = inner->requests[i].block.CDBByte;
+      if (cdb[0] == 0x28) counts.push_back((std::uint32_t{cdb[7]} << 8) | cdb[8]);
+    }
+    return counts;
   }
 };
 
@@ -147,13 +154,43 @@ TEST_P(ReadAhead, MissesReadAWindowAndHitsCompleteAsTheDiskDoes) {
   EXPECT_EQ(cached.reads(), 5u);
 }
 
-TEST_P(ReadAhead, TheLastWindowEndsWithTheDiskAndTheTransferLimitHolds) {
-  cached.inner->max_transfer = 50;
+// A window is what the device takes in one command, up to 1 MiB (2048
+// sectors), and the last one ends with the disk. Each row reads a target of
+// its own, whose limit the cache asks before its first read, sectors at the
+// ends of its windows.
+TEST_P(ReadAhead, AWindowIsTheDeviceLimitUpTo1MiBAndEndsWithTheDisk) {
+  struct Row {
+    std::uint32_t device_limit;
+    std::vector<std::uint32_t> sectors, windows;
+  };
+  const Row rows[] = {
+      {50, {SECTORS - 60, SECTORS - 11, SECTORS - 10, SECTORS - 1}, {50, 10}},
+      {1000, {0, 999, 1000}, {1000, 1000}},  // less than 1 MiB
+      {2048, {0, 2047, 2048}, {2048, 2048}},  // 1 MiB
+      {2049, {0, 2047, 2048}, {2048, 2048}},  // more: 1 MiB all the same
+      {65535, {0, 2047, 2048}, {2048, 2048}},
+      {65535, {SECTORS - 2100, SECTORS - 53, SECTORS - 52, SECTORS - 1}, {2048, 52}},
+  };
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    const Row& row = rows[i];
+    cached.target = alone.target = static_cast<std::uint8_t>(i);
+    cached.inner->max_transfer = row.device_limit;
+    const std::size_t before = cached.inner->requests.size();
+    both(0x25, 0);
+    for (std::uint32_t sector : row.sectors) both(0x28, sector);
+    EXPECT_EQ(cached.windows_from(before), row.windows) << "limit " << row.device_limit;
+  }
+}
+
+// The cache holds two windows of 1 MiB, not three: the least recently used
+// one makes room.
+TEST_P(ReadAhead, TheCacheHoldsTwoOfTheLongestWindows) {
+  cached.inner->max_transfer = 4096;
   both(0x25, 0);
-  read_range(SECTORS - 60, SECTORS);
-  ASSERT_EQ(cached.reads(), 2u);
-  EXPECT_EQ(cached.inner->requests[1].block.CDBByte[8], 50);
-  EXPECT_EQ(cached.inner->requests[2].block.CDBByte[8], 10);
+  for (std::uint32_t sector : {0u, 2047u, 2048u, 4095u, 0u, 2048u}) both(0x28, sector);
+  EXPECT_EQ(cached.windows_from(0), (std::vector<std::uint32_t>{2048, 2048}));
+  for (std::uint32_t sector : {4096u, 2048u, 0u}) both(0x28, sector);
+  EXPECT_EQ(cached.windows_from(0), (std::vector<std::uint32_t>{2048, 2048, 904, 2048}));
 }
 
 TEST_P(ReadAhead, ABadSectorCostsOneCommandAndItsNeighboursReadAlone) {

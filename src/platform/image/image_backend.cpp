@@ -20,9 +20,9 @@ class ImageBackend final : public AspiBackend {
 
   std::uint32_t support_info() override;
   std::uint32_t send(SRB_ExecSCSICmd& srb) override;
-  // An image file takes any length; 64 KiB is what an adapter would.
+  // An image file takes any length a READ(10) can ask for.
   std::uint32_t max_transfer_sectors(int host_adapter, int target_id) override {
-    return find(host_adapter, target_id) != nullptr ? 128 : 0;
+    return find(host_adapter, target_id) != nullptr ? UINT16_MAX : 0;
   }
 
  private:

@@ -57,11 +57,14 @@ class Locked {
 };
 
 // One read-ahead of the cache's own: the block first, so that the posting
-// routine finds the whole from the block's address.
+// routine finds the whole from the block's address. `data` is the memory of
+// the window it reads (SectorWindows::make_room), owned by the read until
+// the window is held.
 struct InnerRead {
   SRB_ExecSCSICmd block;
   std::atomic<bool> posted;
   std::uint8_t* data;
+  std::uint32_t capacity;  // in sectors
 };
 static_assert(std::is_standard_layout_v<InnerRead>, "the block must sit at the start of InnerRead");
 
@@ -71,7 +74,7 @@ void inner_read_posted(SRB_ExecSCSICmd* srb) {
 
 struct InnerReadDeleter {
   void operator()(InnerRead* read) const {
-    delete[] read->data;
+    FreeWindowData{}(read->data);
     delete read;
   }
 };
@@ -100,7 +103,7 @@ constexpr std::size_t FAILED_WINDOWS_KEPT = 256;
 class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
  public:
   explicit ReadAheadBackend(std::unique_ptr<AspiBackend> inner)
-      : windows_(READ_AHEAD_WINDOWS, READ_AHEAD_SECTORS), inner_(std::move(inner)) {}
+      : windows_(READ_AHEAD_WINDOWS, READ_AHEAD_CACHE_SECTORS), inner_(std::move(inner)) {}
 
   ~ReadAheadBackend() override {
     inner_.reset();
@@ -197,7 +200,8 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
     }
     {
       Locked hold(lock_);
-      windows_.insert(key, sector, count, read->data);
+      windows_.insert(key, sector, count, WindowMemory{WindowData(read->data), read->capacity});
+      read->data = nullptr;
     }
     return held(key, sector, srb) ? complete_from_cache(srb) : inner_->send(srb);
   }
@@ -247,7 +251,8 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
     Locked hold(lock_);
     const TargetState& state = target(key);
     if (state.capacity == 0 || sector >= state.capacity) return 0;
-    std::uint32_t end = sector + std::min({READ_AHEAD_SECTORS, limit, state.capacity - sector});
+    const std::uint32_t longest = std::min({READ_AHEAD_SECTORS, READ_AHEAD_CACHE_SECTORS, limit});
+    std::uint32_t end = sector + std::min(longest, state.capacity - sector);
     for (const auto& [first, last] : state.failed) {
       if (sector >= first && sector < last) return 0;
       if (first > sector) end = std::min(end, first);
@@ -259,7 +264,12 @@ class ReadAheadBackend final : public AspiBackend, private PostingWatcher {
   // block (same adapter, target and flags); nothing when it fails in any way.
   InnerReadPtr read_window(const SRB_ExecSCSICmd& srb, std::uint32_t sector, std::uint32_t count) {
     InnerReadPtr read(new InnerRead{});
-    read->data = new std::uint8_t[std::size_t{count} * CACHED_SECTOR_BYTES];
+    {
+      Locked hold(lock_);
+      WindowMemory memory = windows_.make_room(count);
+      read->capacity = memory.capacity;
+      read->data = memory.data.release();
+    }
     SRB_ExecSCSICmd& block = read->block;
     block.SRB_Cmd = SC_EXEC_SCSI_CMD;
     block.SRB_HaId = srb.SRB_HaId;

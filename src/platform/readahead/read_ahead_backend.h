@@ -1,9 +1,10 @@
 // A read-ahead cache stacked on another ASPI backend. The utility reads its
 // disk one sector per request; each request costs far more than its 512
 // bytes over USB. The cache answers a single-sector READ(10) that it does
-// not hold with one READ(10) of up to 128 sectors from that sector, and the
-// following single-sector reads of those sectors from memory, completed and
-// posted as the device would have completed them.
+// not hold with one READ(10) of as many sectors from that sector as the
+// device takes in one command (up to 1 MiB), and the following
+// single-sector reads of those sectors from memory, completed and posted as
+// the device would have completed them.
 //
 // Whatever the cache does, each request's outcome is the one the device
 // gives it alone: a read-ahead that fails in any way is forgotten, the
@@ -35,10 +36,18 @@
 
 namespace platform {
 
-// The longest read-ahead, in sectors (64 KiB), and the windows kept
-// (16 x 64 KiB = 1 MiB at most).
-constexpr std::uint32_t READ_AHEAD_SECTORS = 128;
-constexpr std::size_t READ_AHEAD_WINDOWS = 16;
+// The longest read-ahead, in sectors (1 MiB: what a USB disk's queue
+// takes at most, and far within the 16-bit transfer length of a READ(10)):
+// shorter where the device takes less in one command
+// (AspiBackend::max_transfer_sectors), where the disk ends, or where a
+// window that failed begins.
+constexpr std::uint32_t READ_AHEAD_SECTORS = 2048;
+
+// What the cache holds at most: two of the longest windows (2 MiB), so
+// that the window being read and the one before it are both held, in at
+// most 32 windows (32 x 64 KiB where the device takes 64 KiB).
+constexpr std::uint32_t READ_AHEAD_CACHE_SECTORS = 2 * READ_AHEAD_SECTORS;
+constexpr std::size_t READ_AHEAD_WINDOWS = 32;
 
 // How many 1 ms waits the cache grants one read-ahead before giving it up
 // (the request is then read alone, as if the read-ahead had failed).

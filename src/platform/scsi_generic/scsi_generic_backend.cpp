@@ -1,7 +1,8 @@
 // The machine's own SCSI devices as ASPI host adapters and targets, reached
 // through the Linux SCSI generic driver. Each request block travels as one
-// SG_IO call and is completed, its posting routine called, before
-// SendASPI32Command returns.
+// SG_IO call (a read-ahead window's through the disk's block device node,
+// which moves the sectors without a copy) and is completed, its posting
+// routine called, before SendASPI32Command returns.
 //
 // Only the four commands this utility sends travel to a device: INQUIRY,
 // READ CAPACITY(10), READ(10) and WRITE(10). Everything else is refused, so
@@ -14,6 +15,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/common/srb_commands.h"
 #include "platform/common/srb_outcome.h"
@@ -30,6 +32,7 @@ namespace sg {
 namespace {
 
 constexpr std::uint32_t BLOCK_BYTES = 512;
+constexpr std::uint32_t FALLBACK_TRANSFER_BYTES = 64 * 1024;
 
 // Sense keys and codes of the refusals.
 constexpr std::uint8_t KEY_ILLEGAL_REQUEST = 0x05;
@@ -73,14 +76,16 @@ class ScsiGenericBackend final : public AspiBackend {
   }
 
   // What the kernel passes to the device in one command: the block queue's
-  // limit when a disk driver is bound, else the sg driver's reserved buffer.
+  // limit when a disk driver is bound, else the sg driver's reserved buffer,
+  // else the 64 KiB every adapter takes.
   std::uint32_t max_transfer_sectors(int host_adapter, int target_id) override {
     scan_once();
     SgDevice* device = find_device(table_, host_adapter, target_id);
     if (device == nullptr) return 0;
     if (auto kb = queue_max_sectors_kb(env_.class_dir, device->node)) return *kb * (1024 / BLOCK_BYTES);
     const int bytes = env_.io->reserved_size(device->fd);
-    return bytes > 0 ? static_cast<std::uint32_t>(bytes) / BLOCK_BYTES : 0;
+    if (bytes >= static_cast<int>(BLOCK_BYTES)) return static_cast<std::uint32_t>(bytes) / BLOCK_BYTES;
+    return FALLBACK_TRANSFER_BYTES / BLOCK_BYTES;
   }
 
  private:
@@ -122,11 +127,38 @@ class ScsiGenericBackend final : public AspiBackend {
     command.data = srb.SRB_BufPointer;
     command.data_length = srb.SRB_BufLen;
     command.timeout_ms = COMMAND_TIMEOUT_MS;
-    const SgOutcome outcome = env_.io->execute(device.fd, command);
+    const SgOutcome outcome = execute_on_device(srb, device, command);
     // Even a failed write may have changed some of its sectors.
     if (direction == Direction::to_device && writes_partition_area(srb)) device.partition_area_written = true;
     store_outcome(srb, rank_outcome(outcome, exact), command.sense, outcome.sense_written);
     if (direction == Direction::to_device && srb.SRB_Status == SS_COMP) device.written = true;
+  }
+
+  // A READ(10) of several sectors (a read-ahead window) goes through the
+  // disk's block device node when a disk driver is bound: there the kernel
+  // moves the sectors straight into the caller's memory, where the sg node
+  // copies them through a buffer of its own. The command, its status and its
+  // sense are the same either way. Should the block node fail the call
+  // itself, the command goes to the sg node, and so does every later one.
+  SgOutcome execute_on_device(const SRB_ExecSCSICmd& srb, SgDevice& device, SgCommand& command) {
+    const bool window = srb.CDBByte[CDB_OPCODE] == OP_READ_10 && transfer_blocks(srb) > 1;
+    if (window && block_read_fd(device) >= 0) {
+      const SgOutcome outcome = env_.io->execute(device.read_fd, command);
+      if (outcome.os_error == 0) return outcome;
+      env_.io->close_node(device.read_fd);
+      device.read_fd = -1;
+    }
+    return env_.io->execute(device.fd, command);
+  }
+
+  int block_read_fd(SgDevice& device) {
+    if (device.read_fd_tried) return device.read_fd;
+    device.read_fd_tried = true;
+    const std::vector<BlockNode> nodes = block_nodes(env_.class_dir, device.node);
+    if (nodes.empty() || nodes.front().partition) return -1;
+    const int fd = env_.io->open_block(env_.dev_dir + "/" + nodes.front().name, nodes.front().number);
+    device.read_fd = fd >= 0 ? fd : -1;
+    return device.read_fd;
   }
 
   // Settled once per device, before its first WRITE(10).

@@ -139,6 +139,8 @@ void close_devices(SgDeviceTable& table, SgDeviceIo& io) {
   for (auto& device : table.devices) {
     if (device.fd >= 0) io.close_node(device.fd);
     device.fd = -1;
+    if (device.read_fd >= 0) io.close_node(device.read_fd);
+    device.read_fd = -1;
     for (const BlockClaim& claim : device.claims) io.close_node(claim.fd);
     device.claims.clear();
   }

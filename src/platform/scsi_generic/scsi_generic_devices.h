@@ -27,6 +27,10 @@ struct SgDevice {
   // being mounted while it is written; held until the device is closed.
   std::vector<BlockClaim> claims;
   bool written = false;  // a WRITE(10) succeeded: flushed before closing
+  // The disk's block device node, opened for READ(10)s on their first use
+  // (-1 when there is none or it cannot serve them).
+  int read_fd = -1;
+  bool read_fd_tried = false;
   // A WRITE(10) went to the boot area (sectors 0-94, the partition table
   // among them): the kernel reads the partition table again before the
   // claims are closed.

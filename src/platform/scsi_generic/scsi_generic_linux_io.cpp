@@ -32,6 +32,19 @@ std::string number_text(dev_t device) {
   return std::to_string(major(device)) + ":" + std::to_string(minor(device));
 }
 
+// The block device `number` at `path`, or -errno (-ENODEV when the node is
+// another one).
+int open_block_device(const std::string& path, int flags, const std::string& number) {
+  const int fd = ::open(path.c_str(), flags);
+  if (fd < 0) return -errno;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISBLK(info.st_mode) || number_text(info.st_rdev) != number) {
+    ::close(fd);
+    return -ENODEV;
+  }
+  return fd;
+}
+
 class LinuxSgIo final : public SgDeviceIo {
  public:
   int open_node(const std::string& path, bool writable) override {
@@ -83,14 +96,11 @@ class LinuxSgIo final : public SgDeviceIo {
   int claim_block(const std::string& path, const std::string& number) override {
     // O_EXCL on a block device is the kernel's exclusive claim; reading is
     // all it needs.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
-    if (fd < 0) return -errno;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISBLK(info.st_mode) || number_text(info.st_rdev) != number) {
-      ::close(fd);
-      return -ENODEV;
-    }
-    return fd;
+    return open_block_device(path, O_RDONLY | O_EXCL | O_CLOEXEC, number);
+  }
+
+  int open_block(const std::string& path, const std::string& number) override {
+    return open_block_device(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC, number);
   }
 
   // Through the exclusive claim the kernel lets this process read the

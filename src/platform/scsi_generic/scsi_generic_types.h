@@ -81,6 +81,15 @@ class SgDeviceIo {
     (void)fd;
     return -ENOTTY;
   }
+  // Opens the disk's block device node for reading, without a claim, to
+  // send READ(10)s through it (SG_IO works on it too); returns a descriptor,
+  // closed with close_node, or -errno, -ENODEV when the node is not the
+  // block device `number` ("major:minor").
+  virtual int open_block(const std::string& path, const std::string& number) {
+    (void)path;
+    (void)number;
+    return -ENOTTY;
+  }
 };
 
 std::unique_ptr<SgDeviceIo> make_linux_sg_io();
