@@ -118,7 +118,9 @@ CHAIN_TARGET = "MUSIC/Artist One/Album One/01 Opening.mp3"
 # two copies leaves): six songs in a new folder, and a folder that grows
 # past one cluster (70 files whose long names take four entries each).
 NEW_ALBUM = "NEW ALBUM"
-NEW_SONGS = [(f"{NEW_ALBUM}/{n:02d} New Song Number {n}.mp3", "random", 600_000 + 37_000 * n) for n in range(1, 7)]
+# The last song's name is not ASCII: tessaly shows it in UTF-8.
+NEW_SONGS = [(f"{NEW_ALBUM}/{n:02d} New Song Number {n}.mp3", "random", 600_000 + 37_000 * n) for n in range(1, 6)]
+NEW_SONGS.append((f"{NEW_ALBUM}/06 Café – Ünïcode.mp3", "random", 822_000))
 GROWN_FOLDER = "MUSIC/ARTIST2"
 GROWN_FILES = [(f"{GROWN_FOLDER}/Later recording number {n:02d} of the artist.txt", "text", 1_500 + 11 * n)
                for n in range(1, 71)]

@@ -12,7 +12,9 @@ import disk_image
 
 # mtools refuses volumes whose geometry fields look odd to it unless told not
 # to check; the player's volumes are ordinary but some damaged ones are not.
-MTOOLS_ENV = dict(os.environ, MTOOLS_SKIP_CHECK="1")
+# mtools turns local names into long names by the locale's character set:
+# UTF-8, whatever the caller's locale.
+MTOOLS_ENV = dict(os.environ, MTOOLS_SKIP_CHECK="1", LC_ALL="C.UTF-8")
 
 
 def run(cmd, **kwargs):
