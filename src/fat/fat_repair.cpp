@@ -24,17 +24,19 @@ BootSectorSet boot_sectors_to_write(const BootAreaImage& image, const BootAreaIm
 
 // The image goes back sector by sector, after the measured FAT size has been
 // stored into its boot pair. A failed sector is reported and skipped; the
-// others are still written.
+// others are still written, unless the drive went away: then nothing more
+// can reach it.
 int write_boot_area(BootAreaImage& image, std::int32_t fat_size, const BootAreaImage* as_read,
                     const BootSectorSet& left_alone) {
   if (fat_size != 0) set_fat_size(image, fat_size);
   const BootSectorSet to_write = boot_sectors_to_write(image, as_read, left_alone);
   int failed_writes = 0;
   for (int j = 0; j < BOOT_AREA_SECTORS; ++j) {
+    if (disk_transfers.drive_gone) break;
     if (!to_write.test(j)) continue;
     if (!write_disk_sector(j, image.sector(j))) note_failed_sector(failed_writes, WRITE_FAILURE_HEADER, j);
   }
-  return failed_writes == 0 ? -1 : 0;
+  return failed_writes == 0 && !disk_transfers.drive_gone ? -1 : 0;
 }
 
 namespace {
@@ -78,7 +80,8 @@ void copy_fat_sector(FatCopy& copy, std::int64_t source, std::int64_t fat_size, 
 }  // namespace
 
 // When the two FATs differ the second is taken as the good one and copied
-// over the first, sector by sector, where the two differ.
+// over the first, sector by sector, where the two differ. The copy ends
+// early when the drive goes away.
 int repair_fat(std::int32_t first_fat_start, std::int32_t second_fat_start) {
   const std::int64_t fat_size = static_cast<std::int64_t>(second_fat_start) - first_fat_start;
   StarProgress stars = start_star_progress(fat_size);
@@ -87,9 +90,10 @@ int repair_fat(std::int32_t first_fat_start, std::int32_t second_fat_start) {
   std::vector<std::uint8_t> window(SECTOR_WINDOW_SLOTS * SECTOR_SIZE);
   FatCopy copy;
   for (std::int64_t s = second_fat_start; s < second_fat_start + fat_size; ++s) {
+    if (disk_transfers.drive_gone) break;
     copy_fat_sector(copy, s, fat_size, window.data() + (s % SECTOR_WINDOW_SLOTS) * SECTOR_SIZE,
                     may_need_write[static_cast<std::size_t>(s - second_fat_start)]);
     advance_star_progress(stars, s - second_fat_start);
   }
-  return copy.failed_reads == 0 && copy.failed_writes == 0 ? -1 : 0;
+  return copy.failed_reads == 0 && copy.failed_writes == 0 && !disk_transfers.drive_gone ? -1 : 0;
 }
