@@ -128,7 +128,8 @@ class ScsiGenericBackend final : public AspiBackend {
     command.data = srb.SRB_BufPointer;
     command.data_length = srb.SRB_BufLen;
     command.timeout_ms = COMMAND_TIMEOUT_MS;
-    const SgOutcome outcome = env_.io->execute(device.fd, command);
+    SgOutcome outcome = env_.io->execute(device.fd, command);
+    if (outcome.host_status != 0) outcome.device_leaving = device_leaving(env_.class_dir, device.node);
     // Even a failed write may have changed some of its sectors.
     if (direction == Direction::to_device && writes_partition_area(srb)) device.partition_area_written = true;
     store_outcome(srb, rank_outcome(outcome, exact), command.sense, outcome.sense_written);
