@@ -138,10 +138,4 @@ std::string ImageDisk::make_durable() {
   return file_ ? error : "the image could not be written";
 }
 
-bool ImageDisk::goes_away_with(std::uint64_t first, std::uint32_t count) {
-  std::uint64_t hit = 0;
-  if (!gone_ && find_sector_in_ranges(config_.gone_at, first, count, hit)) gone_ = true;
-  return gone_;
-}
-
 }  // namespace platform

@@ -3,7 +3,6 @@
 // bad sector or runs past the end moves no data at all.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <fstream>
 #include <iosfwd>
@@ -37,11 +36,6 @@ class ImageDisk {
   std::uint64_t sector_count() const { return sector_count_; }
   bool writable() const { return writable_; }
 
-  // Whether the disk has gone away (the gone attribute): true from the first
-  // write of `count` sectors from `first` that touches one of its sectors.
-  bool gone() const { return gone_; }
-  bool goes_away_with(std::uint64_t first, std::uint32_t count);
-
   // `failed_sector` names the sector a bad_sector or io_error result is about.
   TransferResult read(std::uint64_t first, std::uint32_t count, std::uint8_t* data,
                       std::uint64_t& failed_sector);
@@ -63,7 +57,6 @@ class ImageDisk {
   std::uint64_t sector_count_;
   bool writable_;
   bool written_ = false;
-  std::atomic<bool> gone_{false};
   PlainLock mutex_;  // a disk may be reached from the poster thread too
 };
 

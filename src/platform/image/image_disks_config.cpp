@@ -84,7 +84,7 @@ bool* flag_named(std::string_view name, ImageDiskConfig& config) {
 
 bool needs_value(std::string_view name) {
   return name == "ha" || name == "id" || name == "model" || name == "badread" || name == "badwrite" ||
-         name == "lostwrite" || name == "gone";
+         name == "lostwrite";
 }
 
 std::string parse_valued(std::string_view name, std::string_view value, ImageDiskConfig& config) {
@@ -94,7 +94,6 @@ std::string parse_valued(std::string_view name, std::string_view value, ImageDis
   if (name == "badread") return parse_range_list(value, config.bad_reads);
   if (name == "badwrite") return parse_range_list(value, config.bad_writes);
   if (name == "lostwrite") return parse_range_list(value, config.lost_writes);
-  if (name == "gone") return parse_range_list(value, config.gone_at);
   return message_naming("unknown attribute '", name, "'");
 }
 

@@ -2,7 +2,7 @@
 // SCSI disks, and how each one misbehaves. They come as one text,
 //   ENTRY[;ENTRY...]   with   ENTRY = PATH[,ATTR...]
 // and the attributes ha=N, id=N, model=TEXT, ro, badread=LIST,
-// badwrite=LIST, lostwrite=LIST, gone=LIST, nocapacity, noinquiry and async (LIST = N
+// badwrite=LIST, lostwrite=LIST, nocapacity, noinquiry and async (LIST = N
 // or N-M joined by "+"). Paths and models cannot hold "," or ";". Where the text comes
 // from (the environment, a test) is the caller's business.
 #pragma once
@@ -44,11 +44,6 @@ struct ImageDiskConfig {
   // Writes to these sectors complete as good but are not stored, as on a
   // drive whose cache loses them: only a read from the disk tells.
   std::vector<SectorRange> lost_writes;
-  // The disk goes away, as a player whose cable is pulled, at the first
-  // write to one of these sectors: that write is not stored, and it and every
-  // later request complete with SS_NO_DEVICE. The next program to serve the
-  // image finds the disk attached again.
-  std::vector<SectorRange> gone_at;
 };
 
 // Parses the whole setting. Every entry that is malformed, or that wants a

@@ -95,12 +95,7 @@ void transfer(ImageDisk& disk, SRB_ExecSCSICmd& srb, bool is_read) {
 }  // namespace
 
 void execute_image_command(ImageDisk& disk, SRB_ExecSCSICmd& srb) {
-  const std::uint8_t opcode = srb.CDBByte[CDB_OPCODE];
-  // A disk that went away answers nothing, as an empty target id.
-  const bool goes_away =
-      opcode == OP_WRITE_10 && disk.goes_away_with(cdb10_lba(srb.CDBByte), cdb10_blocks(srb.CDBByte));
-  if (goes_away || disk.gone()) return set_adapter_outcome(srb, SS_NO_DEVICE, HASTAT_SEL_TO);
-  switch (opcode) {
+  switch (srb.CDBByte[CDB_OPCODE]) {
     case OP_INQUIRY: return inquiry(disk, srb);
     case OP_READ_CAPACITY_10: return read_capacity(disk, srb);
     case OP_READ_10: return transfer(disk, srb, true);

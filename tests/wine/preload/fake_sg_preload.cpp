@@ -76,12 +76,6 @@ int answer(platform::ImageDisk& disk, sg_io_hdr_t& header) {
   } else {
     platform::execute_image_command(disk, srb);
   }
-  // A disk that went away: the sg node of a device being removed answers
-  // ENXIO, which Wine passes on as STATUS_NO_SUCH_DEVICE.
-  if (disk.gone()) {
-    errno = ENXIO;
-    return -1;
-  }
   // A target that does not answer: the kernel's DID_NO_CONNECT, which Wine
   // does not pass on; an I/O error says as much to a Windows program.
   if (srb.SRB_HaStat == platform::HASTAT_SEL_TO) {
