@@ -125,6 +125,14 @@ void damage_fat2_chain(SampleDisk& disk) {
   for (int cluster = 4; cluster <= 7; ++cluster) put_le32(s, cluster * 4, 0);
 }
 
+// Stray writes all over the first FAT: every one of its sectors but the last
+// marks a lost cluster of its own, in FAT1 only, so that the FATs differ in
+// all those sectors and a repair copies every one. The last stays free, as
+// the end of a FAT is, so that the second FAT is still found behind it.
+void damage_fat_differ_many(SampleDisk& disk) {
+  for (std::uint32_t i = 0; i + 1 < disk.fat_size; ++i) put_le32(disk.at(disk.first_fat + i), 9 * 4, 0x0FFFFFFF);
+}
+
 // Neither FAT begins with its media entry any more.
 void damage_fat_signatures(SampleDisk& disk) {
   for (std::uint32_t start : {disk.first_fat, disk.second_fat}) put_le32(disk.at(start), 0, 0);
@@ -141,6 +149,7 @@ const std::vector<std::pair<std::string, std::function<void(SampleDisk&)>>>& dam
       {"stale-copies", damage_stale_copies},
       {"fat-differ", damage_fat_differ},
       {"fat2-chain", damage_fat2_chain},
+      {"fat-differ-many", damage_fat_differ_many},
       {"fat-signatures", damage_fat_signatures},
       {"reserved-40", damage_reserved_40},
       {"end-of-chain-first", damage_end_of_chain_first},

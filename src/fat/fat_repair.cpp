@@ -24,17 +24,19 @@ BootSectorSet boot_sectors_to_write(const BootAreaImage& image, const BootAreaIm
 
 // The image goes back sector by sector, after the measured FAT size has been
 // stored into its boot pair. A failed sector is reported and skipped; the
-// others are still written.
+// others are still written, unless the drive went away: then nothing more
+// can reach it.
 int write_boot_area(BootAreaImage& image, std::int32_t fat_size, const BootAreaImage* as_read,
                     const BootSectorSet& left_alone) {
   if (fat_size != 0) set_fat_size(image, fat_size);
   const BootSectorSet to_write = boot_sectors_to_write(image, as_read, left_alone);
   int failed_writes = 0;
   for (int j = 0; j < BOOT_AREA_SECTORS; ++j) {
+    if (disk_transfers.drive_gone) break;
     if (!to_write.test(j)) continue;
     if (!write_disk_sector(j, image.sector(j))) note_failed_sector(failed_writes, WRITE_FAILURE_HEADER, j);
   }
-  return failed_writes == 0 ? -1 : 0;
+  return failed_writes == 0 && !disk_transfers.drive_gone ? -1 : 0;
 }
 
 namespace {
@@ -77,7 +79,8 @@ void copy_fat_sector(FatCopy& copy, std::int64_t source, std::int64_t destinatio
 
 // When the two FATs differ the second is taken as the good one and copied
 // over the first, sector by sector, where the two differ; the sectors
-// where the first is the sound copy go the other way.
+// where the first is the sound copy go the other way. The copy ends early
+// when the drive goes away.
 int repair_fat(std::int32_t first_fat_start, std::int32_t second_fat_start, const FirstFatKept& first_kept) {
   const std::int64_t fat_size = static_cast<std::int64_t>(second_fat_start) - first_fat_start;
   StarProgress stars = start_star_progress(fat_size);
@@ -86,6 +89,7 @@ int repair_fat(std::int32_t first_fat_start, std::int32_t second_fat_start, cons
   std::vector<std::uint8_t> window(SECTOR_WINDOW_SLOTS * SECTOR_SIZE);
   FatCopy copy;
   for (std::int64_t i = 0; i < fat_size; ++i) {
+    if (disk_transfers.drive_gone) break;
     std::uint8_t* slot = window.data() + ((second_fat_start + i) % SECTOR_WINDOW_SLOTS) * SECTOR_SIZE;
     if (first_fat_kept(first_kept, i)) {
       copy_fat_sector(copy, first_fat_start + i, second_fat_start + i, slot, true);
@@ -95,5 +99,5 @@ int repair_fat(std::int32_t first_fat_start, std::int32_t second_fat_start, cons
     }
     advance_star_progress(stars, i);
   }
-  return copy.failed_reads == 0 && copy.failed_writes == 0 ? -1 : 0;
+  return copy.failed_reads == 0 && copy.failed_writes == 0 && !disk_transfers.drive_gone ? -1 : 0;
 }

@@ -19,7 +19,9 @@ BootSectorSet boot_sectors_to_write(const BootAreaImage& image, const BootAreaIm
 
 // Stores `fat_size` into the image's boot pair when it is not 0, then writes
 // the image sectors boot_sectors_to_write names to their disk sectors, in
-// increasing order. -1 when every write succeeded, 0 when any failed.
+// increasing order. -1 when every write succeeded, 0 when any failed. Once
+// the drive has gone away (disk_transfers) nothing more is tried, and the
+// result is 0.
 int write_boot_area(BootAreaImage& image, std::int32_t fat_size, const BootAreaImage* as_read = nullptr,
                     const BootSectorSet& left_alone = {});
 
@@ -34,7 +36,8 @@ using FirstFatKept = std::vector<bool>;
 // of the search and the sum, or as a quiet read of the twin shows). Where
 // `first_kept` says so, the first FAT's sector is read and goes over its
 // twin in the second instead. -1 when every sector was read and every
-// needed write made, 0 when any failed.
+// needed write made, 0 when any failed or the drive went away, which ends
+// the copy at once.
 int repair_fat(std::int32_t first_fat_start, std::int32_t second_fat_start, const FirstFatKept& first_kept = {});
 
 // Whether sector `index` of the FAT goes from the first FAT to the second.

@@ -5,6 +5,19 @@
 
 #include <cstdint>
 
+// What the transfers with the selected drive have met so far in the run.
+// The drive is gone once a request to it completes with SS_NO_DEVICE or
+// SS_INVALID_HA: it was found and answered before, so the player was
+// unplugged, switched off or reset out of the bus, and every later request
+// to it fails as well. Whatever ASPI layer serves the run, a disk that went
+// away reaches this point as one of those two statuses.
+struct DiskTransfers {
+  std::int64_t sectors_written = 0;  // writes completed with SS_COMP
+  bool drive_gone = false;
+};
+
+extern DiskTransfers disk_transfers;
+
 // Reads / writes one sector of the selected drive; true when the request
 // completed with SS_COMP.
 bool read_disk_sector(std::int64_t sector, std::uint8_t* buffer);

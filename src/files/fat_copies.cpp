@@ -34,7 +34,7 @@ void read_fat_copies(const FileVolume& volume, FatCopies& copies) {
   copies.first.resize(size * FILE_SECTOR_SIZE);
   copies.first_unreadable.assign(size, false);
   copies.second_at.assign(size, -1);
-  for (std::size_t i = 0; i < size; ++i) {
+  for (std::size_t i = 0; i < size && !disk_transfers.drive_gone; ++i) {
     ++copies.sectors_read;
     if (!read_disk_sector_quietly(volume.first_fat + static_cast<std::int64_t>(i), sector_in(copies.first, i))) {
       copies.first_unreadable[i] = true;
@@ -43,7 +43,7 @@ void read_fat_copies(const FileVolume& volume, FatCopies& copies) {
   const std::vector<bool> may_differ =
       plan_fat_copy(static_cast<std::int32_t>(volume.first_fat), static_cast<std::int32_t>(volume.second_fat));
   std::uint8_t buffer[FILE_SECTOR_SIZE];
-  for (std::size_t i = 0; i < size; ++i) {
+  for (std::size_t i = 0; i < size && !disk_transfers.drive_gone; ++i) {
     if (may_differ[i] || copies.first_unreadable[i]) read_second(copies, static_cast<std::int64_t>(i), buffer);
   }
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "fat/sector_transfer.h"
+
 namespace {
 
 // A choice that has not settled after this many rounds is given up: the
@@ -211,6 +213,10 @@ void judge_fat_differences(const std::uint8_t* boot_sector, std::int64_t boot_se
   read_fat_copies(volume, copies);
   judgement.fat_sectors_read = copies.sectors_read;
   walk_file_tree(copies, judgement.tree);
+  if (disk_transfers.drive_gone) {
+    judgement.not_judged = "the disk went away while its FATs and folders were read";
+    return;
+  }
   const auto root = judgement.tree.folder_clusters.find(volume.root_cluster);
   if (root == judgement.tree.folder_clusters.end() || root->second.unreadable_sectors == volume.sectors_per_cluster) {
     judgement.not_judged = "the root folder cannot be read";

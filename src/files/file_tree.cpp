@@ -78,12 +78,16 @@ struct LevelData {
 void read_run(FileTree& tree, std::int64_t first, std::uint32_t count, std::uint8_t* out,
               std::vector<bool>::iterator unreadable) {
   while (count > 0) {
+    if (disk_transfers.drive_gone) {
+      std::fill_n(unreadable, count, true);
+      return;
+    }
     const std::uint16_t part = static_cast<std::uint16_t>(std::min<std::uint32_t>(count, MAX_SECTORS_PER_REQUEST));
     ++tree.requests;
     tree.sectors_read += part;
     if (!read_disk_sectors_quietly(first, part, out)) {
       // Sector by sector, to tell which of them fail.
-      for (std::uint16_t i = 0; i < part; ++i) {
+      for (std::uint16_t i = 0; i < part && !disk_transfers.drive_gone; ++i) {
         ++tree.requests;
         if (!read_disk_sector_quietly(first + i, out + std::size_t(i) * FILE_SECTOR_SIZE)) unreadable[i] = true;
       }

@@ -16,6 +16,7 @@
 #include "run/check_and_repair.h"
 #include "run/fat_choice_report.h"
 #include "run/repair_journal.h"
+#include "run/repair_outcome.h"
 #include "run/run_boxes.h"
 
 namespace {
@@ -170,20 +171,27 @@ bool repair_confirmed(RunSeverity severity) {
 // Journal first, then boot area, then FAT; a failure of the boot area does
 // not stop the FAT copy. From the first write to the flush behind the last,
 // Ctrl+C does not end the program. Without a complete journal the run ends
-// as after a Cancel.
+// as after a Cancel. What the repair could not write is told last.
 void repair_disk(BootAreaImage& image, const FatFindings& fat) {
   const std::int32_t fat_size = fat.second_fat_start ? fat.fat_size : 0;
   const std::int32_t fat_source = fat.fat_repair_needed ? *fat.second_fat_start : 0;
-  if (!journal_before_repair(image, fat_size, FIRST_FAT_START, fat_source, fat.first_kept)) return;
+  disk_transfers = DiskTransfers{};
+  if (!journal_before_repair(image, fat_size, FIRST_FAT_START, fat_source, fat.first_kept)) {
+    return tell_unfinished_repair(false);
+  }
   platform::begin_disk_writes();
+  bool failed = false;
   if (write_boot_area(image, fat_size, &boot_area_reading.as_read, boot_area_reading.left_alone) == 0) {
     std::printf("Impossible to repair %d first sectors\n", BOOT_AREA_SECTORS);
+    failed = true;
   }
   if (fat.fat_repair_needed && repair_fat(FIRST_FAT_START, *fat.second_fat_start, fat.first_kept) == 0) {
     std::printf("\nImpossible to repair FAT\n");
+    failed = true;
   }
   platform::end_disk_writes();
   std::putchar('\n');
+  tell_unfinished_repair(failed);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "fat/sector_prints.h"
 #include "fat/sector_transfer.h"
 #include "run/boot_area_reading.h"
+#include "run/repair_outcome.h"
 #include "run/startup.h"
 #include "scsi/completion_state.h"
 #include "scsi/drive_discovery.h"
@@ -40,6 +41,7 @@ void add_fat_copy(Journal& journal, std::int32_t first_fat_start, std::int32_t s
   std::uint8_t old_content[SECTOR_SIZE];
   std::uint8_t new_content[SECTOR_SIZE];
   for (std::int32_t i = 0; i < fat_size; ++i) {
+    if (disk_transfers.drive_gone) return;
     const bool kept = first_fat_kept(first_kept, i);
     if (!kept && !may_need_write[static_cast<std::size_t>(i)]) continue;
     const std::int32_t destination = kept ? second_fat_start + i : first_fat_start + i;
@@ -63,11 +65,16 @@ bool journal_before_repair(BootAreaImage& image, std::int32_t fat_size, std::int
                            std::int32_t second_fat_start, const FirstFatKept& first_kept) {
   if (fat_size != 0) set_fat_size(image, fat_size);
   const JournalPlace place = journal_place();
-  if (place.off) return true;
+  // The plan is made without a journal too: it counts what the repair sets
+  // out to write.
   Journal journal;
   describe_journal(journal, target_drive.model, target_drive.capacity_sectors, JOURNAL_OF_REPAIR, PROGRAM_VERSION);
   add_boot_area(journal, image);
   if (second_fat_start != 0) add_fat_copy(journal, first_fat_start, second_fat_start, first_kept);
+  repair_plan = RepairPlan{static_cast<std::int64_t>(journal.entries.size()), ""};
+  // A drive gone before the first write leaves the journal incomplete.
+  if (disk_transfers.drive_gone) return false;
+  if (place.off) return true;
   std::string written;
   const std::string problem = keep_journal(place, journal, "repair", written);
   if (!problem.empty()) {
@@ -76,6 +83,7 @@ bool journal_before_repair(BootAreaImage& image, std::int32_t fat_size, std::int
          "TESSALY_UNDO=off to repair without a journal");
     return false;
   }
+  repair_plan.journal = written;
   tell("the sectors this repair overwrites are saved in " + written + "; to put them back: tessaly-undo \"" +
        written + "\"");
   return true;

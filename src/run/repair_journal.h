@@ -15,6 +15,8 @@
 // not 0, as the write-back does. True when the repair may go ahead: the
 // journal is complete on disk (its name and the undo command are on standard
 // error) or turned off; false after one line on standard error saying why
-// no journal could be made, and then nothing may be written.
+// no journal could be made, or when the drive went away while the journal's
+// sectors were read, and then nothing may be written. Either way the
+// sectors the repair sets out to write are counted in repair_plan.
 bool journal_before_repair(BootAreaImage& image, std::int32_t fat_size, std::int32_t first_fat_start,
                            std::int32_t second_fat_start, const FirstFatKept& first_kept = {});

@@ -16,6 +16,9 @@ case.toml keys (all optional but expect_exit):
   expected = "expected.out"    the file with the expected standard output
   stderr_contains = ["..."]    texts that the boxes drawn on standard error
                                must show
+  stderr_ends = ["regex", ...] the last lines of standard error, each matched
+                               whole by its regular expression
+  stdout_ends = ["regex", ...] the same for standard output
   boxes = ["all-clear", "D1"]  the boxes shown, in order and no others,
                                known by their captions on standard error
                                (names in BOX_CAPTIONS)
@@ -40,6 +43,7 @@ Every run keeps its undo journals in the case's folder (TESSALY_UNDO_DIR).
 import argparse
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -242,6 +246,15 @@ def compare_output(name, got, want_path, failures):
                         f"  expected: {want[max(0, at - 40):at + 60]!r}")
 
 
+def check_ends(name, case, stdout, stderr, failures):
+    """stdout_ends and stderr_ends: the lines before the final newline, empty ones included."""
+    for key, output, what in (("stdout_ends", stdout, "output"), ("stderr_ends", stderr, "error")):
+        patterns = case.get(key, [])
+        lines = output.decode(errors="replace").removesuffix("\n").split("\n")[-len(patterns):] if patterns else []
+        if len(lines) < len(patterns) or not all(re.fullmatch(p, line) for p, line in zip(patterns, lines)):
+            failures.append(f"{name}: standard {what} ends {lines!r},\n  expected {patterns!r}")
+
+
 def run_case(case_dir, tessaly, maker, work_root, undo):
     name = os.path.basename(case_dir.rstrip("/"))
     with open(os.path.join(case_dir, "case.toml"), "rb") as f:
@@ -265,6 +278,7 @@ def run_case(case_dir, tessaly, maker, work_root, undo):
     for text in case.get("stderr_contains", []):
         if text.encode() not in proc.stderr:
             failures.append(f"{name}: standard error lacks {text!r}")
+    check_ends(name, case, proc.stdout, proc.stderr, failures)
     if "boxes" in case:
         shown = shown_boxes(proc.stderr.decode(errors="replace"))
         if shown != case["boxes"]:

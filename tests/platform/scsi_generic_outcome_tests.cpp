@@ -25,6 +25,11 @@ SgOutcome outcome(int os_error, int host, int driver, int status, int residual =
   return o;
 }
 
+SgOutcome leaving(SgOutcome o) {
+  o.device_leaving = true;
+  return o;
+}
+
 TEST(ScsiGenericOutcome, EachClassMapsToItsStatus) {
   struct Row {
     SgOutcome in;
@@ -38,10 +43,12 @@ TEST(ScsiGenericOutcome, EachClassMapsToItsStatus) {
       {outcome(0, 0, 0x08, 0x02), OutcomeClass::check_condition, SS_ERR, 0x00, 0x02},
       {outcome(0, 0, 0, 0x08), OutcomeClass::other_status, SS_ERR, 0x00, 0x08},     // BUSY
       {outcome(0, 0, 0, 0x18), OutcomeClass::other_status, SS_ERR, 0x00, 0x18},     // RESERVATION CONFLICT
-      {outcome(0, 0x01, 0, 0x00), OutcomeClass::transport_error, SS_ERR, 0x11, 0},  // no connect
+      {outcome(0, 0x01, 0, 0x00), OutcomeClass::transport_error, SS_NO_DEVICE, 0x11, 0},  // no connect: gone
+      {outcome(0, 0x04, 0, 0x00), OutcomeClass::transport_error, SS_ERR, 0x11, 0},        // bad target
       {outcome(0, 0x03, 0, 0x00), OutcomeClass::transport_error, SS_ERR, 0x0B, 0},  // time out
       {outcome(0, 0x08, 0, 0x00), OutcomeClass::transport_error, SS_ERR, 0x0E, 0},  // reset
       {outcome(0, 0x07, 0, 0x00), OutcomeClass::transport_error, SS_ERR, 0x14, 0},  // DID_ERROR
+      {leaving(outcome(0, 0x07, 0, 0x00)), OutcomeClass::transport_error, SS_NO_DEVICE, 0x14, 0},  // being removed
       {outcome(0, 0, 0x06, 0x00), OutcomeClass::transport_error, SS_ERR, 0x0B, 0},  // driver timeout
       {outcome(0, 0, 0x04, 0x00), OutcomeClass::transport_error, SS_ERR, 0x14, 0},  // driver error
       {outcome(EIO, 0, 0, 0), OutcomeClass::os_error, SS_ERR, 0x00, 0},

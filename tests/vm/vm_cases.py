@@ -246,6 +246,7 @@ def run_case(args, name, case, base_dir):
     for text in case.get("stderr_contains", []):
         if text.encode() not in stderr:
             failures.append(f"{name}: standard error lacks {text!r}")
+    run_cases.check_ends(name, case, stdout, stderr, failures)
     status = int(files.get("status1", b"-1").strip() or -1)
     if status != case["expect_exit"]:
         failures.append(f"{name}: exit status {status}, expected {case['expect_exit']}")

@@ -61,7 +61,8 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   builds_to_run=("$win64_build")
   arches_to_run=(--arch "win64=$win64_build")
 fi
-wine() { "$TESSALY_WINE" "$@"; }
+# `command`: with TESSALY_WINE=wine the function would call itself.
+wine() { command "$TESSALY_WINE" "$@"; }
 
 mkdir -p "$work"
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all

@@ -127,9 +127,13 @@ class Backend final : public PassThroughBackend {
       if (settle_write_check(*disk) != WriteCheck::safe) return set_check_condition(srb, SENSE_WRITE_PROTECTED);
       disk->wrote = true;
     }
-    if (sized) return transfer_blocks_in_pieces(srb, *disk, data_in);
-    PtCommand command{srb.CDBByte, srb.SRB_CDBLen, data_in, srb.SRB_BufPointer, srb.SRB_BufLen};
-    store_outcome(srb, run_command(*disk, command), srb.SRB_BufLen, false);
+    if (sized) {
+      transfer_blocks_in_pieces(srb, *disk, data_in);
+    } else {
+      PtCommand command{srb.CDBByte, srb.SRB_CDBLen, data_in, srb.SRB_BufPointer, srb.SRB_BufLen};
+      store_outcome(srb, run_command(*disk, command), srb.SRB_BufLen, false);
+    }
+    if (srb.SRB_Status == SS_NO_DEVICE) disk->gone = true;
   }
 
   PtResult run_command(PtDisk& disk, const PtCommand& command) {
@@ -169,10 +173,16 @@ class Backend final : public PassThroughBackend {
 
   // After the last write: the drive's cache to the medium, and Windows told
   // to read the partition table afresh.
+  // A disk that went away is left alone: the run tells what that means.
   void flush(PtDisk& disk) {
+    if (disk.gone) return;
     const std::uint8_t cdb[CDB10_SIZE] = {OP_SYNCHRONIZE_CACHE_10};
     PtCommand command{cdb, sizeof cdb, WIN_SCSI_IOCTL_DATA_UNSPECIFIED, nullptr, 0, FLUSH_TIMEOUT_S};
     const PtResult result = execute_command(*env_.io, disk.handle, command, disk.alignment_mask, bounce_);
+    if (device_gone(result.os_error)) {
+      disk.gone = true;
+      return;
+    }
     if (result.os_error != 0 || result.scsi_status != SCSI_STATUS_GOOD) {
       tell("tessaly: " + disk.path + " did not confirm that its cache reached the disk; keep the player " +
            "attached for a minute before unplugging it");

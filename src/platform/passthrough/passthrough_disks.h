@@ -40,6 +40,7 @@ struct PtDisk {
   std::uint32_t max_transfer = DEFAULT_MAX_TRANSFER;
   WriteCheck write_check = WriteCheck::not_done;
   bool wrote = false;
+  bool gone = false;  // a request met the disk gone: it is not flushed
   std::vector<Handle> locked_volumes;
 };
 

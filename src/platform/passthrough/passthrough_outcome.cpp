@@ -7,15 +7,25 @@
 #include "platform/common/srb_outcome.h"
 
 namespace platform::pt {
-namespace {
 
-// The disk went away between the scan and the request.
+// What DeviceIoControl answers on the handle of a disk that went away
+// between the scan and the request: a pulled USB cable removes the device
+// (ERROR_DEVICE_REMOVED, ERROR_DEV_NOT_EXIST, ERROR_NO_SUCH_DEVICE, or
+// ERROR_DEVICE_NOT_CONNECTED from the storage port), and a handle whose
+// device object is gone no longer finds it.
 bool device_gone(std::uint32_t error) {
-  return error == WIN_ERROR_NO_SUCH_DEVICE || error == WIN_ERROR_DEVICE_NOT_CONNECTED ||
-         error == WIN_ERROR_FILE_NOT_FOUND || error == WIN_ERROR_INVALID_HANDLE;
+  switch (error) {
+    case WIN_ERROR_DEVICE_REMOVED:
+    case WIN_ERROR_DEV_NOT_EXIST:
+    case WIN_ERROR_NO_SUCH_DEVICE:
+    case WIN_ERROR_DEVICE_NOT_CONNECTED:
+    case WIN_ERROR_FILE_NOT_FOUND:
+    case WIN_ERROR_INVALID_HANDLE:
+      return true;
+    default:
+      return false;
+  }
 }
-
-}  // namespace
 
 void store_outcome(SRB_ExecSCSICmd& srb, const PtResult& result, std::uint32_t expected, bool exact_length) {
   switch (result.os_error) {

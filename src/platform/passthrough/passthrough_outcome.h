@@ -13,6 +13,10 @@ namespace platform::pt {
 // ASPI host adapter status of a command that ran out of time.
 constexpr std::uint8_t HASTAT_COMMAND_TIMEOUT = 0x0B;
 
+// Whether a call's error (GetLastError) says that the disk is gone; such a
+// request completes with SS_NO_DEVICE.
+bool device_gone(std::uint32_t error);
+
 // Stores the outcome into the block. `exact_length` marks commands whose
 // transfer must come back whole (READ(10), WRITE(10)); INQUIRY may well
 // return less than it was allowed.

@@ -53,6 +53,7 @@ constexpr std::uint32_t WIN_ERROR_WRITE_PROTECT = 19;
 constexpr std::uint32_t WIN_ERROR_NOT_READY = 21;
 constexpr std::uint32_t WIN_ERROR_SHARING_VIOLATION = 32;
 constexpr std::uint32_t WIN_ERROR_NOT_SUPPORTED = 50;
+constexpr std::uint32_t WIN_ERROR_DEV_NOT_EXIST = 55;
 constexpr std::uint32_t WIN_ERROR_INVALID_PARAMETER = 87;
 constexpr std::uint32_t WIN_ERROR_SEM_TIMEOUT = 121;
 constexpr std::uint32_t WIN_ERROR_MORE_DATA = 234;
@@ -60,6 +61,7 @@ constexpr std::uint32_t WIN_ERROR_NO_SUCH_DEVICE = 433;
 constexpr std::uint32_t WIN_ERROR_IO_DEVICE = 1117;
 constexpr std::uint32_t WIN_ERROR_DEVICE_NOT_CONNECTED = 1167;
 constexpr std::uint32_t WIN_ERROR_TIMEOUT = 1460;
+constexpr std::uint32_t WIN_ERROR_DEVICE_REMOVED = 1617;
 
 // SCSI_PASS_THROUGH_DIRECT.DataIn
 constexpr std::uint8_t WIN_SCSI_IOCTL_DATA_OUT = 0;

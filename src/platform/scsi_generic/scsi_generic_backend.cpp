@@ -48,13 +48,19 @@ Direction direction_of(std::uint8_t opcode) {
 class ScsiGenericBackend final : public AspiBackend {
  public:
   explicit ScsiGenericBackend(SgEnvironment env) : env_(std::move(env)) {}
-  // The backend lives until the process exits: written devices flush their
-  // caches first, and the kernel reads rewritten partition tables again
-  // before the claims go.
+  // The backend lives until the process exits: devices written since the
+  // last flush flush their caches first, and the kernel reads rewritten
+  // partition tables again before the claims go.
   ~ScsiGenericBackend() override {
+    flush_writes();
+    close_devices(table_, *env_.io);
+  }
+
+  // At the end of the run's writes, so that what the flush tells comes
+  // before the run's own last words.
+  void flush_writes() override {
     synchronize_written_devices(table_, *env_.io, env_.dev_dir, env_.tell_user);
     reread_partition_tables(table_, *env_.io, env_.tell_user);
-    close_devices(table_, *env_.io);
   }
 
   std::uint32_t support_info() override {
@@ -127,11 +133,14 @@ class ScsiGenericBackend final : public AspiBackend {
     command.data = srb.SRB_BufPointer;
     command.data_length = srb.SRB_BufLen;
     command.timeout_ms = COMMAND_TIMEOUT_MS;
-    const SgOutcome outcome = execute_on_device(srb, device, command);
+    SgOutcome outcome = execute_on_device(srb, device, command);
+    if (outcome.host_status != 0) outcome.device_leaving = device_leaving(env_.class_dir, device.node);
     // Even a failed write may have changed some of its sectors.
     if (direction == Direction::to_device && writes_partition_area(srb)) device.partition_area_written = true;
     store_outcome(srb, rank_outcome(outcome, exact), command.sense, outcome.sense_written);
-    if (direction == Direction::to_device && srb.SRB_Status == SS_COMP) device.written = true;
+    if (srb.SRB_Status == SS_NO_DEVICE) device.gone = true;
+    if (direction != Direction::to_device) return;
+    (srb.SRB_Status == SS_COMP ? device.written : device.write_failed) = true;
   }
 
   // A READ(10) of several sectors (a read-ahead window) goes through the

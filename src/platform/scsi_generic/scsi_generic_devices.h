@@ -27,6 +27,10 @@ struct SgDevice {
   // being mounted while it is written; held until the device is closed.
   std::vector<BlockClaim> claims;
   bool written = false;  // a WRITE(10) succeeded: flushed before closing
+  bool write_failed = false;  // a WRITE(10) failed: the disk is not as the run meant it
+  // A request met the device gone (unplugged, or taken off its bus): nothing
+  // more reaches it, not even the flush at the end.
+  bool gone = false;
   // The disk's block device node, opened for READ(10)s on their first use
   // (-1 when there is none or it cannot serve them).
   int read_fd = -1;

@@ -44,8 +44,18 @@ bool driver_failed(std::uint16_t driver_status) {
   return driver != DRIVER_OK && driver != DRIVER_SENSE;
 }
 
-// A device that went away between the scan and the request.
+// A device that went away between the scan and the request: its sg node
+// answers ENODEV (or ENXIO) once the kernel has begun to remove it.
 bool device_gone(int os_error) { return os_error == ENODEV || os_error == ENXIO; }
+
+// A command the kernel would not pass to a device it has taken off its bus
+// (USB unplugged or de-authorised, the device deleted or set offline) comes
+// back with DID_NO_CONNECT, or with DID_ERROR while the removal is under way
+// (the device's state then says so). The backend sends only to devices its
+// scan found, so such a device was there and is gone.
+std::uint8_t transport_status(const SgOutcome& outcome) {
+  return outcome.host_status == DID_NO_CONNECT || outcome.device_leaving ? SS_NO_DEVICE : SS_ERR;
+}
 
 }  // namespace
 
@@ -60,7 +70,7 @@ AspiOutcome rank_outcome(const SgOutcome& outcome, bool exact_length) {
   }
   if (outcome.host_status != DID_OK || driver_failed(outcome.driver_status)) {
     result.kind = OutcomeClass::transport_error;
-    result.srb_status = SS_ERR;
+    result.srb_status = transport_status(outcome);
     result.ha_status = adapter_status_for(outcome.host_status, outcome.driver_status);
     return result;
   }

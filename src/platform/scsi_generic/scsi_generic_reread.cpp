@@ -15,9 +15,11 @@ void reread_partition_tables(SgDeviceTable& table, SgDeviceIo& io,
   for (SgDevice& device : table.devices) {
     if (!device.partition_area_written) continue;
     device.partition_area_written = false;
+    if (device.gone) continue;
     for (const BlockClaim& claim : device.claims) {
       const int error = io.reread_partitions(claim.fd);
-      if (error == 0 || !tell) continue;
+      // After a failed write the volume is not repaired: no advice to look at it.
+      if (error == 0 || !tell || device.write_failed) continue;
       tell("tessaly: " + claim.path + " (" + device.node + "): the kernel did not read the partition table " +
            "again (" + std::strerror(-error) + "): replug the player, or run blockdev --rereadpt " +
            claim.path + " as root, to see the repaired volume");

@@ -31,8 +31,8 @@ constexpr std::uint32_t PARTITION_AREA_SECTORS = 63;
 bool writes_partition_area(const SRB_ExecSCSICmd& srb);
 
 // BLKRRPART through the whole-disk claims of every device whose partition
-// area was written; one line to `tell` for each disk whose table the kernel did not
-// read again.
+// area was written and that is not gone; one line to `tell` for each disk
+// whose table the kernel did not read again, unless a write to it failed.
 void reread_partition_tables(SgDeviceTable& table, SgDeviceIo& io,
                              const std::function<void(const std::string&)>& tell);
 

@@ -23,18 +23,19 @@ std::string failure_text(const SgOutcome& outcome, const std::uint8_t* sense) {
 void synchronize_written_devices(SgDeviceTable& table, SgDeviceIo& io, const std::string& dev_dir,
                                  const std::function<void(const std::string&)>& tell) {
   for (SgDevice& device : table.devices) {
-    if (!device.written || device.fd < 0) continue;
+    if (!device.written || device.fd < 0 || device.gone) continue;
+    device.written = false;  // one attempt, whatever it gives
     const std::uint8_t cdb[CDB10_SIZE] = {OP_SYNCHRONIZE_CACHE_10};
     SgCommand command;
     command.cdb = cdb;
     command.cdb_length = sizeof cdb;
     command.timeout_ms = SYNCHRONIZE_TIMEOUT_MS;
     const SgOutcome outcome = io.execute(device.fd, command);
-    if (rank_outcome(outcome, false).kind == OutcomeClass::good) {
-      device.written = false;
-      continue;
-    }
-    if (!tell) continue;
+    const AspiOutcome ranked = rank_outcome(outcome, false);
+    if (ranked.kind == OutcomeClass::good) continue;
+    // A device gone is not news here: the run tells what that means.
+    if (ranked.srb_status == SS_NO_DEVICE) device.gone = true;
+    if (!tell || device.gone) continue;
     const std::string why = failure_text(outcome, command.sense);
     tell("tessaly: " + dev_dir + "/" + device.node +
          ": SYNCHRONIZE CACHE failed (" + why + "): the writes may not have reached the disk");

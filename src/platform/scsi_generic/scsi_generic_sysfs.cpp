@@ -195,4 +195,9 @@ std::vector<LoopDevice> loop_devices(const std::string& block_dir) {
   return loops;
 }
 
+bool device_leaving(const std::string& class_dir, const std::string& node) {
+  const std::string state = first_line((fs::path(class_dir) / node / "device" / "state").string());
+  return state == "cancel" || state == "deleted" || state == "offline" || state == "transport-offline";
+}
+
 }  // namespace platform::sg

@@ -61,6 +61,12 @@ std::vector<LoopDevice> loop_devices(const std::string& block_dir);
 // nothing when no block driver is bound to the node.
 std::optional<unsigned> queue_max_sectors_kb(const std::string& class_dir, const std::string& node);
 
+// Whether the SCSI device of an sg node is on its way out: its state in
+// sysfs says it is being removed (cancel, deleted: the USB device was
+// unplugged or de-authorised) or offline. While the kernel removes a device
+// it turns commands back with DID_ERROR before the sg node itself goes.
+bool device_leaving(const std::string& class_dir, const std::string& node);
+
 std::string read_text_file(const std::string& path);
 
 }  // namespace platform::sg

@@ -49,6 +49,9 @@ struct SgOutcome {
   std::uint8_t scsi_status = 0;
   std::uint8_t sense_written = 0;
   int residual = 0;
+  // After a transport error: the device's state showed it leaving
+  // (device_leaving in scsi_generic_sysfs.h).
+  bool device_leaving = false;
 };
 
 // The kernel side. Results are 0 or a negative errno.
