@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/console/console_text.h"
+#include "run/tell_user.h"
 
 namespace {
 
@@ -13,11 +14,6 @@ constexpr std::size_t MAX_FILE_LINES = 20;
 constexpr std::size_t MAX_NOTE_LINES = 5;
 // Indexed by FileFate: the order in which the lines come.
 constexpr int FATE_ORDER[] = {2, 1, 0};
-
-void tell(const std::string& line) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "tessaly: %s\n", line.c_str());
-}
 
 // The path as the console shows it; a folder's ends in "/".
 std::string shown_path(const FileTree& tree, std::int32_t node) {
@@ -101,10 +97,10 @@ void tell_notes(const FatJudgement& judgement) {
       ++more;
       continue;
     }
-    tell(note_line(judgement.tree, note));
+    tell_user(note_line(judgement.tree, note));
     ++told;
   }
-  if (more > 0) tell("and " + std::to_string(more) + " more places in folders that could not be read");
+  if (more > 0) tell_user("and " + std::to_string(more) + " more places in folders that could not be read");
 }
 
 std::string count_of(std::int64_t n, const char* one, const char* many) {
@@ -115,7 +111,7 @@ std::string count_of(std::int64_t n, const char* one, const char* many) {
 
 void tell_fat_choice(const FatJudgement& judgement) {
   if (judgement.not_judged != nullptr) {
-    tell(std::string("the files could not be judged (") + judgement.not_judged +
+    tell_user(std::string("the files could not be judged (") + judgement.not_judged +
          "), so the FAT repair copies the second FAT over the first, as it always has");
     return;
   }
@@ -127,12 +123,12 @@ void tell_fat_choice(const FatJudgement& judgement) {
     return FATE_ORDER[a.fate] < FATE_ORDER[b.fate];
   });
   const std::size_t shown = std::min(verdicts.size(), MAX_FILE_LINES);
-  for (std::size_t i = 0; i < shown; ++i) tell(verdict_line(judgement.tree, verdicts[i]));
+  for (std::size_t i = 0; i < shown; ++i) tell_user(verdict_line(judgement.tree, verdicts[i]));
   if (judgement.verdicts.size() > shown) {
-    tell("and " + std::to_string(judgement.verdicts.size() - shown) +
+    tell_user("and " + std::to_string(judgement.verdicts.size() - shown) +
          " more files and folders whose chains differ between the FATs");
   }
-  tell("the FAT repair copies " + count_of(judgement.to_first, "sector", "sectors") +
+  tell_user("the FAT repair copies " + count_of(judgement.to_first, "sector", "sectors") +
        " from the second FAT over the first and " + std::to_string(judgement.to_second) +
        " from the first over the second; " + count_of(judgement.tree.files, "file", "files") + " and " +
        count_of(judgement.tree.folders, "folder", "folders") + " were read");

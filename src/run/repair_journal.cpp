@@ -12,6 +12,7 @@
 #include "run/boot_area_reading.h"
 #include "run/repair_outcome.h"
 #include "run/startup.h"
+#include "run/tell_user.h"
 #include "scsi/completion_state.h"
 #include "scsi/drive_discovery.h"
 #include "undo/journal_store.h"
@@ -54,11 +55,6 @@ void add_fat_copy(Journal& journal, std::int32_t first_fat_start, std::int32_t s
   }
 }
 
-void tell(const std::string& line) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "tessaly: %s\n", line.c_str());
-}
-
 }  // namespace
 
 bool journal_before_repair(BootAreaImage& image, std::int32_t fat_size, std::int32_t first_fat_start,
@@ -78,13 +74,13 @@ bool journal_before_repair(BootAreaImage& image, std::int32_t fat_size, std::int
   std::string written;
   const std::string problem = keep_journal(place, journal, "repair", written);
   if (!problem.empty()) {
-    tell("no undo journal could be made in " + place.folder + " (" + problem +
+    tell_user("no undo journal could be made in " + place.folder + " (" + problem +
          "), so nothing was written to the disk; set TESSALY_UNDO_DIR to a writable folder, or "
          "TESSALY_UNDO=off to repair without a journal");
     return false;
   }
   repair_plan.journal = written;
-  tell("the sectors this repair overwrites are saved in " + written + "; to put them back: tessaly-undo \"" +
+  tell_user("the sectors this repair overwrites are saved in " + written + "; to put them back: tessaly-undo \"" +
        written + "\"");
   return true;
 }

@@ -4,15 +4,11 @@
 #include <cstdio>
 
 #include "fat/sector_transfer.h"
+#include "run/tell_user.h"
 
 RepairPlan repair_plan;
 
 namespace {
-
-void tell(const std::string& line) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "tessaly: %s\n", line.c_str());
-}
 
 std::string sectors(std::int64_t count) { return std::to_string(count) + (count == 1 ? " sector" : " sectors"); }
 
@@ -48,6 +44,6 @@ std::string unwritten_line(std::int64_t written) {
 
 void tell_unfinished_repair(bool failed) {
   const std::int64_t written = disk_transfers.sectors_written;
-  if (disk_transfers.drive_gone) return tell(gone_line(written));
-  if (failed && written < repair_plan.sectors) tell(unwritten_line(written));
+  if (disk_transfers.drive_gone) return tell_user(gone_line(written));
+  if (failed && written < repair_plan.sectors) tell_user(unwritten_line(written));
 }
