@@ -246,9 +246,13 @@ std::u16string node_name(const FileTree& tree, std::int32_t node) {
 
 std::u16string node_path(const FileTree& tree, std::int32_t node) {
   if (node == 0) return u"/";
+  std::vector<std::int32_t> ancestry;
+  for (std::int32_t n = node; n > 0; n = tree.nodes[static_cast<std::size_t>(n)].parent) ancestry.push_back(n);
   std::u16string path;
-  for (std::int32_t n = node; n > 0; n = tree.nodes[static_cast<std::size_t>(n)].parent) {
-    path = u"/" + node_name(tree, n) + path;
+  for (auto n = ancestry.rbegin(); n != ancestry.rend(); ++n) {
+    const TreeNode& named = tree.nodes[static_cast<std::size_t>(*n)];
+    path.push_back(u'/');
+    path.append(tree.names, named.name_at, named.name_length);
   }
   return path;
 }
