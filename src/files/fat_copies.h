@@ -15,6 +15,9 @@ enum FatSide : std::uint8_t { FAT_FIRST = 0, FAT_SECOND = 1 };
 // value has any of the top four bits set once masked.
 constexpr std::uint32_t ENTRY_UNREADABLE = 0xF0000000u;
 
+// 0x0FFFFFF8 to 0x0FFFFFFF end a chain.
+constexpr bool ends_chain(std::uint32_t entry) { return entry >= 0x0FFFFFF8u && entry != ENTRY_UNREADABLE; }
+
 struct FatCopies {
   FileVolume volume;
   std::vector<std::uint8_t> first;       // every sector of the first FAT

@@ -59,11 +59,18 @@ bool survives(const Views& views, std::int32_t node) {
          (sound(views.second, node) && same_chain(views.left, views.second, node));
 }
 
-std::vector<FatSide> sides_for(const FileTree& tree, const Views& views, const Choice& choice) {
+// The sides the nodes taken from the first FAT ask for, and for each
+// sector the nodes that ask for it.
+std::vector<FatSide> sides_for(const FileTree& tree, const Views& views, const Choice& choice,
+                               std::vector<std::vector<std::int32_t>>& takers) {
   std::vector<FatSide> sides(choice.differing.size(), FAT_SECOND);
+  takers.assign(choice.differing.size(), {});
   for (std::size_t n = 0; n < tree.nodes.size(); ++n) {
     if (!choice.taken_first[n]) continue;
-    for (std::uint32_t s : sectors_of(views.first, choice, static_cast<std::int32_t>(n))) sides[s] = FAT_FIRST;
+    for (std::uint32_t s : sectors_of(views.first, choice, static_cast<std::int32_t>(n))) {
+      sides[s] = FAT_FIRST;
+      takers[s].push_back(static_cast<std::int32_t>(n));
+    }
   }
   return sides;
 }
@@ -123,15 +130,9 @@ void mend_kept(const FileTree& tree, const Views& views, Choice& choice,
 // did.
 bool settle_round(const FileTree& tree, const FatCopies& copies, Views& views, Choice& choice,
                   std::vector<FatSide>& sides) {
-  sides = sides_for(tree, views, choice);
+  std::vector<std::vector<std::int32_t>> takers;
+  sides = sides_for(tree, views, choice, takers);
   judge_tree(tree, chosen_fat(copies, sides), views.left);
-  std::vector<std::vector<std::int32_t>> takers(choice.differing.size());
-  for (std::size_t n = 0; n < tree.nodes.size(); ++n) {
-    if (!choice.taken_first[n]) continue;
-    for (std::uint32_t s : sectors_of(views.first, choice, static_cast<std::int32_t>(n))) {
-      takers[s].push_back(static_cast<std::int32_t>(n));
-    }
-  }
   bool changed = false;
   for (std::size_t n = 0; n < tree.nodes.size(); ++n) {
     const std::int32_t node = static_cast<std::int32_t>(n);

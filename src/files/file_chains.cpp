@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr std::uint32_t END_OF_CHAIN_MARKS = 0x0FFFFFF8;
 constexpr std::uint32_t BAD_CLUSTER = 0x0FFFFFF7;
 constexpr std::uint32_t FIRST_RESERVED_VALUE = 0x0FFFFFF0;
 
@@ -13,7 +12,7 @@ ChainFault link_fault(const FileVolume& volume, std::uint32_t next) {
   if (next == ENTRY_UNREADABLE) return CHAIN_UNREADABLE;
   if (next == 0) return CHAIN_FREE;
   if (next == BAD_CLUSTER) return CHAIN_BAD;
-  if (next == 1 || (next >= FIRST_RESERVED_VALUE && next < END_OF_CHAIN_MARKS)) return CHAIN_RESERVED;
+  if (next == 1 || (next >= FIRST_RESERVED_VALUE && next < BAD_CLUSTER)) return CHAIN_RESERVED;
   if (!volume.holds_cluster(next)) return CHAIN_OUT_OF_RANGE;
   return CHAIN_SOUND;
 }
@@ -42,7 +41,7 @@ ChainFault follow(ChainJudge& judge, ChainResult& result, std::int32_t self, std
     judge.clusters.push_back(cluster);
     ++result.length;
     const std::uint32_t next = fat_entry(judge.view, cluster);
-    if (next >= END_OF_CHAIN_MARKS && next != ENTRY_UNREADABLE) return CHAIN_SOUND;
+    if (ends_chain(next)) return CHAIN_SOUND;
     const ChainFault fault = link_fault(volume, next);
     if (fault != CHAIN_SOUND) return fault;
     cluster = next;

@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr std::uint32_t END_OF_CHAIN_MARKS = 0x0FFFFFF8;
 // FAT32 folders hold at most 65,536 entries: 2 MiB.
 constexpr std::uint32_t MAX_FOLDER_BYTES = 65536 * FOLDER_ENTRY_SIZE;
 constexpr std::uint16_t MAX_SECTORS_PER_REQUEST = 128;
@@ -28,7 +27,7 @@ bool folder_chain(const FatView& view, const FileVolume& volume, std::int32_t fo
     }
     chain.push_back(cluster);
     const std::uint32_t next = fat_entry(view, cluster);
-    if (next >= END_OF_CHAIN_MARKS && next != ENTRY_UNREADABLE) return true;
+    if (ends_chain(next)) return true;
     if (next < 2 || next == ENTRY_UNREADABLE) return false;
     cluster = next;
   }
